@@ -1,0 +1,56 @@
+#pragma once
+
+#include <string>
+
+#include "core/probe.hpp"
+#include "core/settings.hpp"
+#include "platform/clock.hpp"
+#include "platform/echo.hpp"
+#include "platform/files.hpp"
+#include "platform/message_box.hpp"
+#include "platform/resolver.hpp"
+
+namespace tarvel {
+
+// The platform services one launcher works with. main() builds the real ones;
+// tests build theirs around a temporary application directory.
+struct Services {
+  Files& files;
+  MessageBox& message_box;
+  Clock& clock;
+  Resolver& resolver;
+  EchoSockets& echo_sockets;
+};
+
+// One launcher: its settings record and the services it reaches the system
+// through. Passed by reference to every part of the program; nothing global.
+class App {
+ public:
+  explicit App(Services services, std::string public_host = default_public_host())
+      : services_(services), public_host_(std::move(public_host)) {}
+  App(const App&) = delete;
+  App& operator=(const App&) = delete;
+
+  [[nodiscard]] Settings& settings() { return settings_; }
+  [[nodiscard]] const Settings& settings() const { return settings_; }
+  [[nodiscard]] Files& files() { return services_.files; }
+  [[nodiscard]] MessageBox& message_box() { return services_.message_box; }
+  [[nodiscard]] Clock& clock() { return services_.clock; }
+  [[nodiscard]] Resolver& resolver() { return services_.resolver; }
+  [[nodiscard]] EchoSockets& echo_sockets() { return services_.echo_sockets; }
+
+  // The host whose name lookup tells the launcher it is online.
+  [[nodiscard]] const std::string& public_host() const { return public_host_; }
+  [[nodiscard]] EchoCounters& echo_counters() { return echo_counters_; }
+
+  // The host name fixed when the program was built.
+  static std::string default_public_host();
+
+ private:
+  Services services_;
+  std::string public_host_;
+  Settings settings_;
+  EchoCounters echo_counters_;
+};
+
+}  // namespace tarvel

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvel {
+
+class App;
+class Settings;
+
+inline constexpr const char* kSettingsFileName = "setup.xml";
+inline constexpr const char* kConfigFileName = "Config.xml";
+inline constexpr const char* kLanguageFileName = "app-popup\\abb_language.xml";
+inline constexpr const char* kConfigNotFound = "not found";
+inline constexpr const char* kFileAccessProblem = "File access Problem";
+inline constexpr const char* kErrorCaption = "ERROR!!";
+
+// Resets the key-table defaults and the values start-up expects fresh.
+void apply_defaults(Settings& settings);
+
+// Reads "setup.xml" into the record. A missing file changes nothing; once a
+// file was read, a key it does not name becomes "".
+void read_settings_file(App& app);
+
+// The value of the first line of the file that starts with key + "=", or "".
+// A file that cannot be opened shows "File access Problem" first.
+[[nodiscard]] std::string read_key_from_file(App& app, const std::string& path,
+                                             const std::string& key);
+
+// Text of the named child of "Config.xml"'s first element, read afresh each
+// call, or "not found".
+[[nodiscard]] std::string read_config_value(App& app, const std::string& name);
+
+// Picks the default language code from the language file with the first
+// entry of the Languages configuration value.
+void load_default_language(App& app);
+
+// Lines of a text as a file read in text mode gives them: split at "\n", one
+// "\r" before it dropped, a last line without "\n" kept, no empty line after
+// a final "\n".
+[[nodiscard]] std::vector<std::string_view> text_lines(std::string_view text);
+
+// Leading white space skipped, an optional sign, then digits; 0 when the text
+// does not start with a number. Clamped to the range of a 32-bit integer.
+[[nodiscard]] int decimal_prefix(std::string_view text);
+
+}  // namespace tarvel

@@ -1,0 +1,125 @@
+#include "platform/posix/posix_files.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace tarvel {
+namespace {
+
+std::string parent_of(const std::string& native) {
+  const auto slash = native.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return native.substr(0, slash);
+}
+
+bool write_all(int fd, const std::string& contents) {
+  const char* data = contents.data();
+  std::size_t left = contents.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, data, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+PosixFiles::PosixFiles(std::string root) : root_(std::move(root)) {
+  while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
+}
+
+std::string PosixFiles::working_directory() const { return root_; }
+
+std::string PosixFiles::native_path(const std::string& path) const {
+  std::string native = path;
+  std::replace(native.begin(), native.end(), '\\', '/');
+  if (native.empty() || native.front() != '/') native = root_ + "/" + native;
+  return native;
+}
+
+std::optional<std::string> PosixFiles::read(const std::string& path) const {
+  std::ifstream in(native_path(path), std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream contents;
+  contents << in.rdbuf();
+  if (in.bad()) return std::nullopt;
+  return contents.str();
+}
+
+bool PosixFiles::write(const std::string& path, const std::string& contents) {
+  // Write beside the target, then rename over it: a reader never sees half a file.
+  const std::string target = native_path(path);
+  std::string temp = parent_of(target) + "/.tarvel-write-XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return false;
+  const bool written = write_all(fd, contents) && ::fchmod(fd, 0644) == 0;
+  const bool closed = ::close(fd) == 0;
+  if (!written || !closed || std::rename(temp.c_str(), target.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+Files::Kind PosixFiles::kind(const std::string& path) const {
+  struct stat st {};
+  if (::lstat(native_path(path).c_str(), &st) != 0) return Kind::missing;
+  if (S_ISLNK(st.st_mode)) return Kind::symlink;
+  if (S_ISDIR(st.st_mode)) return Kind::directory;
+  if (S_ISREG(st.st_mode)) return Kind::file;
+  return Kind::other;
+}
+
+bool PosixFiles::remove_file(const std::string& path) {
+  const std::string native = native_path(path);
+  return ::unlink(native.c_str()) == 0 || errno == ENOENT;
+}
+
+bool PosixFiles::create_directory(const std::string& path) {
+  std::string native = native_path(path);
+  while (native.size() > 1 && native.back() == '/') native.pop_back();
+  if (::mkdir(native.c_str(), 0755) == 0) return true;
+  struct stat st {};
+  return errno == EEXIST && ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool PosixFiles::move(const std::string& from, const std::string& to) {
+  return std::rename(native_path(from).c_str(), native_path(to).c_str()) == 0;
+}
+
+std::vector<Files::Entry> PosixFiles::list(const std::string& path) const {
+  std::vector<Entry> entries;
+  const std::string folder = native_path(path);
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return entries;
+  while (const dirent* item = ::readdir(dir)) {
+    const std::string name = item->d_name;
+    if (name == "." || name == "..") continue;
+    entries.push_back({name, kind(folder + "/" + name)});
+  }
+  ::closedir(dir);
+  return entries;
+}
+
+std::string current_directory() {
+  char buffer[PATH_MAX];
+  if (::getcwd(buffer, sizeof buffer) == nullptr) return {};
+  return buffer;
+}
+
+}  // namespace tarvel

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "platform/files.hpp"
+
+namespace tarvel {
+
+// Files on a POSIX file system, rooted at one folder. "\" in a path becomes "/".
+class PosixFiles final : public Files {
+ public:
+  // root: the folder relative paths resolve against (absolute, native form).
+  explicit PosixFiles(std::string root);
+
+  [[nodiscard]] std::string working_directory() const override;
+  [[nodiscard]] std::optional<std::string> read(const std::string& path) const override;
+  [[nodiscard]] bool write(const std::string& path, const std::string& contents) override;
+  [[nodiscard]] Kind kind(const std::string& path) const override;
+  bool remove_file(const std::string& path) override;
+  bool create_directory(const std::string& path) override;
+  bool move(const std::string& from, const std::string& to) override;
+  [[nodiscard]] std::vector<Entry> list(const std::string& path) const override;
+  [[nodiscard]] std::string native_path(const std::string& path) const override;
+
+ private:
+  std::string root_;
+};
+
+// The process's current working directory, or "" when it cannot be read.
+std::string current_directory();
+
+}  // namespace tarvel
