@@ -1,4 +1,18 @@
-# tarvel_add_tests(<name> DIR <folder> LIBS <libs...>)
+# tarvel_add_library(<name> DIR <folder> [LIBS <libs...>])
+# A static library of every .cpp in <folder> that is not a test. A folder with
+# no sources yet makes no library.
+function(tarvel_add_library name)
+  cmake_parse_arguments(ARG "" "DIR" "LIBS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${ARG_DIR}/*.cpp)
+  list(FILTER sources EXCLUDE REGEX "_test\\.cpp$")
+  if(NOT sources)
+    return()
+  endif()
+  add_library(${name} STATIC ${sources})
+  target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+endfunction()
+
+# tarvel_add_tests(<name> DIR <folder> LIBS <libs...> [TIMEOUT <s>])
 # Globs <folder>/*_test.cpp into one GoogleTest executable and registers every
 # test case with CTest, each with a time-out so a hang fails instead of stalling CI.
 function(tarvel_add_tests name)
@@ -7,6 +21,9 @@ function(tarvel_add_tests name)
     set(ARG_TIMEOUT 60)
   endif()
   file(GLOB test_sources CONFIGURE_DEPENDS ${ARG_DIR}/*_test.cpp)
+  if(NOT test_sources)
+    return()
+  endif()
   add_executable(${name} ${test_sources} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} tarvel_test_support GTest::gtest GTest::gtest_main GTest::gmock)
   gtest_discover_tests(${name}
