@@ -80,8 +80,7 @@ CurlHttpPost::CurlHttpPost() : CurlHttpPost(Limits{}) {}
 
 CurlHttpPost::CurlHttpPost(Limits limits) : limits_(limits) { ensure_curl_initialised(); }
 
-std::optional<std::string> CurlHttpPost::post(const std::string& address,
-                                              const std::string& body) {
+std::optional<std::string> CurlHttpPost::post(const std::string& address, const std::string& body) {
   if (!is_web_address(address)) return std::nullopt;
   Handle handle(curl_easy_init());
   HeaderList headers = suppressed_headers();

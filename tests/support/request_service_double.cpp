@@ -14,8 +14,7 @@ namespace tarvel::testing {
 
 RequestServiceDouble::RequestServiceDouble() : server_(std::make_unique<httplib::Server>()) {
   auto handler = [this](const httplib::Request& request, httplib::Response& response) {
-    std::multimap<std::string, std::string> headers(request.headers.begin(),
-                                                    request.headers.end());
+    std::multimap<std::string, std::string> headers(request.headers.begin(), request.headers.end());
     Answer answer;
     serve(request.path, request.method, request.body, headers, answer);
     response.status = answer.status;
@@ -121,7 +120,8 @@ void write_config(const std::string& application_directory,
                   const std::vector<std::pair<std::string, std::string>>& elements) {
   std::ofstream out(application_directory + "Config.xml", std::ios::binary | std::ios::trunc);
   out << "<Config>\n";
-  for (const auto& [name, value] : elements) out << "  <" << name << ">" << value << "</" << name << ">\n";
+  for (const auto& [name, value] : elements)
+    out << "  <" << name << ">" << value << "</" << name << ">\n";
   out << "</Config>\n";
   ASSERT_TRUE(out.good()) << "could not write Config.xml";
 }
