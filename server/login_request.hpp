@@ -40,9 +40,10 @@ inline constexpr std::size_t kResultTokenIndex = 14;
 // is none ("http://host/path" gives "http://host/").
 [[nodiscard]] std::string server_root(std::string_view address);
 
-// The language's installation path from one language list text, "" when no
-// line names it. Nothing when the line that names it is cut off right after
-// "lang": the list is broken and the login must not go on as if it were fine.
+// The language's installation path from the language list text: from the
+// first line holding the code in double quotes, the lang="..." value; "" when
+// no line names the code or the line has no ">". Nothing when that line ends
+// right after "lang": the list is broken, and the login's analysis fails.
 [[nodiscard]] std::optional<std::string> language_path_in(std::string_view list,
                                                           std::string_view code);
 
