@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/app.hpp"
+#include "platform/curl/curl_http_post.hpp"
 #include "platform/posix/posix_echo.hpp"
 #include "platform/posix/posix_files.hpp"
 #include "platform/posix/posix_resolver.hpp"
@@ -34,7 +35,7 @@ class TableResolver final : public Resolver {
 struct TestApp {
   explicit TestApp(std::string public_host = "localhost")
       : files(dir.path()),
-        app(Services{files, message_box, clock, resolver, echo_sockets}, std::move(public_host)) {
+        app(Services{files, message_box, clock, resolver, echo_sockets, http_post}, std::move(public_host)) {
     app.settings().set_application_directory(dir.path() + "/");
   }
 
@@ -44,6 +45,7 @@ struct TestApp {
   SystemClock clock;
   PosixResolver resolver;
   PosixEchoSockets echo_sockets;
+  CurlHttpPost http_post;
   App app;
 };
 

@@ -1,0 +1,114 @@
+#include "server/transfer_request.hpp"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "core/app.hpp"
+#include "core/settings_readers.hpp"
+#include "server/md5.hpp"
+#include "server/request_channel.hpp"
+
+namespace tarvel {
+namespace {
+
+constexpr std::string_view kRequestHead =
+    "<?xml version='1.0'?><request action = \"transfer\"><element><properties name=\"username\">";
+constexpr std::string_view kDateOpen = "<properties name=\"date\">";
+constexpr std::string_view kSignOpen = "<properties name=\"sign\">";
+constexpr std::string_view kPropertiesClose = "</properties>";
+constexpr std::string_view kRequestTail = "</element></request>";
+constexpr const char* kKeyName = "Key";
+
+constexpr std::string_view kTicketWord = "ticket";
+// Past "ticket", the closing quote of the name and the ">" of the tag.
+constexpr std::size_t kTicketValueOffset = 8;
+
+constexpr std::string_view kLinkTicket = "ticket=";
+constexpr std::string_view kLinkUserName = "&username=";
+constexpr std::string_view kLinkLanguage = "&lang_code=";
+
+std::string lower_ascii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// One byte per character the system's code page can hold; a character
+// outside it (a surrogate pair counting as one) becomes "?".
+std::string narrow_to_code_page(std::u16string_view wide) {
+  std::string out;
+  out.reserve(wide.size());
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    const char16_t unit = wide[i];
+    if (unit <= 0xFF) {
+      out += static_cast<char>(unit);
+      continue;
+    }
+    out += '?';
+    const bool pair = unit >= 0xD800 && unit <= 0xDBFF && i + 1 < wide.size() &&
+                      wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF;
+    if (pair) ++i;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string current_date_text(const Clock& clock) {
+  const UtcTime now = clock.utc_now();
+  char text[32];
+  std::snprintf(text, sizeof text, "%d%02d%02d", now.year, now.month, now.day);
+  return text;
+}
+
+std::string compute_sign(App& app, ServerRequest& request) {
+  return compute_sign(app, request, current_date_text(app.clock()));
+}
+
+std::string compute_sign(App& app, ServerRequest& request, std::string_view date_text) {
+  const std::string signing_text =
+      app.settings().user_name() + std::string(date_text) + read_config_value(app, kKeyName);
+  request.sign = md5_hex(lower_ascii(signing_text));
+  return request.sign;
+}
+
+std::string transfer_request_text(std::string_view user_name, std::string_view date_text,
+                                  std::string_view sign) {
+  std::string text(kRequestHead);
+  text.append(xml_escape(user_name)).append(kPropertiesClose);
+  text.append(kDateOpen).append(date_text).append(kPropertiesClose);
+  text.append(kSignOpen).append(sign).append(kPropertiesClose);
+  text.append(kRequestTail);
+  return text;
+}
+
+bool send_transfer_request(App& app, ServerRequest& request) {
+  // One reading of the date for both the request and its sign: read twice,
+  // the two could straddle midnight and the service would refuse the sign.
+  const std::string date_text = current_date_text(app.clock());
+  const std::string sign = compute_sign(app, request, date_text);
+  const auto response =
+      post_request(app, transfer_request_text(app.settings().user_name(), date_text, sign));
+  if (!response) return false;
+  request.transfer_response = narrow_to_code_page(*response);
+  return true;
+}
+
+std::string build_game_link(App& app, ServerRequest& request, std::string_view address) {
+  std::string ticket;
+  std::string& response = request.transfer_response;
+  const auto found = response.find(kTicketWord);
+  if (found != std::string::npos) {
+    response.erase(0, std::min(found + kTicketValueOffset, response.size()));
+    ticket = response.substr(0, response.find(kPropertiesClose));
+  }
+  const SettingsValues v = app.settings().snapshot();
+  std::string link(address);
+  link.append(kLinkTicket).append(ticket);
+  link.append(kLinkUserName).append(v.user_name);
+  link.append(kLinkLanguage).append(v.selected_language);
+  return link;
+}
+
+}  // namespace tarvel

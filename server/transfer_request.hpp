@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "server/server_request.hpp"
+
+namespace tarvel {
+
+class App;
+class Clock;
+
+// The current UTC date as year, two-digit month and two-digit day
+// ("20170305").
+[[nodiscard]] std::string current_date_text(const Clock& clock);
+
+// The signature over the user name, the date text and the Key configuration
+// value ("not found" when it is missing), lower-cased, as MD5 in lower-case
+// hexadecimal. Stored in the record as well. The first form reads today's
+// date; the second signs the date text the request will carry.
+std::string compute_sign(App& app, ServerRequest& request);
+std::string compute_sign(App& app, ServerRequest& request, std::string_view date_text);
+
+// The transfer request document, user name escaped.
+[[nodiscard]] std::string transfer_request_text(std::string_view user_name,
+                                                std::string_view date_text, std::string_view sign);
+
+// Asks the request service for a fresh ticket for the logged-in player.
+// Stores the sign and the response body in the record; false when the
+// exchange failed (the response then stays empty).
+[[nodiscard]] bool send_transfer_request(App& app, ServerRequest& request);
+
+// The address followed by "ticket=", the ticket from the record's transfer
+// response ("" when it has none), "&username=", the user name, "&lang_code="
+// and the selected language code. Cuts the record's transfer response down
+// to what follows the ticket's opening tag.
+[[nodiscard]] std::string build_game_link(App& app, ServerRequest& request,
+                                          std::string_view address);
+
+}  // namespace tarvel
