@@ -7,8 +7,10 @@
 #include "platform/clock.hpp"
 #include "platform/echo.hpp"
 #include "platform/files.hpp"
+#include "platform/instance_guard.hpp"
 #include "platform/message_box.hpp"
 #include "platform/resolver.hpp"
+#include "platform/ui.hpp"
 
 namespace tarvel {
 
@@ -20,6 +22,8 @@ struct Services {
   Clock& clock;
   Resolver& resolver;
   EchoSockets& echo_sockets;
+  Ui& ui;
+  InstanceGuard& instance_guard;
 };
 
 // One launcher: its settings record and the services it reaches the system
@@ -38,6 +42,8 @@ class App {
   [[nodiscard]] Clock& clock() { return services_.clock; }
   [[nodiscard]] Resolver& resolver() { return services_.resolver; }
   [[nodiscard]] EchoSockets& echo_sockets() { return services_.echo_sockets; }
+  [[nodiscard]] Ui& ui() { return services_.ui; }
+  [[nodiscard]] InstanceGuard& instance_guard() { return services_.instance_guard; }
 
   // The host whose name lookup tells the launcher it is online.
   [[nodiscard]] const std::string& public_host() const { return public_host_; }

@@ -5,6 +5,9 @@
 #include <string>
 
 #include "core/app.hpp"
+#include "platform/headless/headless_ui.hpp"
+#include "platform/headless/scripted_movie.hpp"
+#include "platform/posix/lock_file_guard.hpp"
 #include "platform/posix/posix_echo.hpp"
 #include "platform/posix/posix_files.hpp"
 #include "platform/posix/posix_resolver.hpp"
@@ -31,10 +34,16 @@ class TableResolver final : public Resolver {
 // A launcher rooted in its own temporary application directory, with real
 // files, the real clock, the system resolver and recorded message boxes.
 // The public host is "localhost", so the connectivity probe passes here.
+// Screens run on the headless kernel with scripted movies on a test clock;
+// the instance guard keeps its lock file inside the temporary directory.
 struct TestApp {
   explicit TestApp(std::string public_host = "localhost")
       : files(dir.path()),
-        app(Services{files, message_box, clock, resolver, echo_sockets}, std::move(public_host)) {
+        ui(loop_clock, movies, transcript, &message_box),
+        instance_guard(dir.path() + "/.run"),
+        app(Services{files, message_box, clock, resolver, echo_sockets,
+                     ui, instance_guard},
+            std::move(public_host)) {
     app.settings().set_application_directory(dir.path() + "/");
   }
 
@@ -44,6 +53,11 @@ struct TestApp {
   SystemClock clock;
   PosixResolver resolver;
   PosixEchoSockets echo_sockets;
+  TestLoopClock loop_clock;
+  RecordingTranscript transcript;
+  ScriptedMovieHost movies{files};
+  HeadlessUi ui;
+  LockFileInstanceGuard instance_guard;
   App app;
 };
 
