@@ -13,7 +13,7 @@ std::string describe(Rect r) {
 }
 
 std::string describe(KeyMessage key) {
-  return "key " + std::to_string(key.key) + (key.down ? " down" : " up");
+  return std::to_string(key.key) + (key.down ? " down" : " up");
 }
 
 const char* activation_name(Activation how) {
