@@ -7,6 +7,7 @@
 #include "platform/clock.hpp"
 #include "platform/echo.hpp"
 #include "platform/files.hpp"
+#include "platform/http_get.hpp"
 #include "platform/message_box.hpp"
 #include "platform/resolver.hpp"
 
@@ -20,6 +21,7 @@ struct Services {
   Clock& clock;
   Resolver& resolver;
   EchoSockets& echo_sockets;
+  HttpGet& http_get;
 };
 
 // One launcher: its settings record and the services it reaches the system
@@ -38,6 +40,7 @@ class App {
   [[nodiscard]] Clock& clock() { return services_.clock; }
   [[nodiscard]] Resolver& resolver() { return services_.resolver; }
   [[nodiscard]] EchoSockets& echo_sockets() { return services_.echo_sockets; }
+  [[nodiscard]] HttpGet& http_get() { return services_.http_get; }
 
   // The host whose name lookup tells the launcher it is online.
   [[nodiscard]] const std::string& public_host() const { return public_host_; }

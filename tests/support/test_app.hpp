@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/app.hpp"
+#include "platform/curl/curl_http_get.hpp"
 #include "platform/posix/posix_echo.hpp"
 #include "platform/posix/posix_files.hpp"
 #include "platform/posix/posix_resolver.hpp"
@@ -34,9 +35,13 @@ class TableResolver final : public Resolver {
 struct TestApp {
   explicit TestApp(std::string public_host = "localhost")
       : files(dir.path()),
-        app(Services{files, message_box, clock, resolver, echo_sockets}, std::move(public_host)) {
+        app(Services{files, message_box, clock, resolver, echo_sockets, http_get}, std::move(public_host)) {
     app.settings().set_application_directory(dir.path() + "/");
   }
+  // Test servers stop promptly once no client holds a connection open.
+  ~TestApp() { CurlHttpGet::close_idle_connections(); }
+  TestApp(const TestApp&) = delete;
+  TestApp& operator=(const TestApp&) = delete;
 
   TempDir dir;
   PosixFiles files;
@@ -44,6 +49,7 @@ struct TestApp {
   SystemClock clock;
   PosixResolver resolver;
   PosixEchoSockets echo_sockets;
+  CurlHttpGet http_get;
   App app;
 };
 
