@@ -6,6 +6,7 @@
 #include "core/app.hpp"
 #include "core/settings_readers.hpp"
 #include "core/startup.hpp"
+#include "platform/curl/curl_http_get.hpp"
 #include "platform/headless/headless_ui.hpp"
 #include "platform/headless/scripted_movie.hpp"
 #include "platform/posix/lock_file_guard.hpp"
@@ -14,13 +15,11 @@
 #include "platform/posix/posix_resolver.hpp"
 #include "platform/posix/system_clock.hpp"
 #include "screens/error_screen.hpp"
+#include "update/download.hpp"
 
 namespace {
 
 using namespace tarvel;
-
-// No downloader is linked into this build yet: relocation keeps the server.
-bool no_download(App&, const std::string&, const std::string&) { return false; }
 
 // The update check screen takes this place; until then start-up ends here.
 void no_first_screen(App&) {}
@@ -41,10 +40,12 @@ int main() {
   SystemClock clock;
   PosixResolver resolver;
   PosixEchoSockets echo_sockets;
+  CurlHttpGet http_get;
   LockFileInstanceGuard instance_guard;
-  App app(Services{files, ui.message_boxes(), clock, resolver, echo_sockets, ui, instance_guard});
+  App app(Services{files, ui.message_boxes(), clock, resolver, echo_sockets, http_get, ui,
+                   instance_guard});
   load_default_language(app);
-  const StartupParts parts{CError::show_modal, no_first_screen, no_download};
+  const StartupParts parts{CError::show_modal, no_first_screen, download_file};
   (void)run_startup(app, parts);
   return 0;
 }

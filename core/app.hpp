@@ -7,6 +7,7 @@
 #include "platform/clock.hpp"
 #include "platform/echo.hpp"
 #include "platform/files.hpp"
+#include "platform/http_get.hpp"
 #include "platform/instance_guard.hpp"
 #include "platform/message_box.hpp"
 #include "platform/resolver.hpp"
@@ -22,6 +23,7 @@ struct Services {
   Clock& clock;
   Resolver& resolver;
   EchoSockets& echo_sockets;
+  HttpGet& http_get;
   Ui& ui;
   InstanceGuard& instance_guard;
 };
@@ -42,6 +44,7 @@ class App {
   [[nodiscard]] Clock& clock() { return services_.clock; }
   [[nodiscard]] Resolver& resolver() { return services_.resolver; }
   [[nodiscard]] EchoSockets& echo_sockets() { return services_.echo_sockets; }
+  [[nodiscard]] HttpGet& http_get() { return services_.http_get; }
   [[nodiscard]] Ui& ui() { return services_.ui; }
   [[nodiscard]] InstanceGuard& instance_guard() { return services_.instance_guard; }
 

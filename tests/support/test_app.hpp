@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/app.hpp"
+#include "platform/curl/curl_http_get.hpp"
 #include "platform/headless/headless_ui.hpp"
 #include "platform/headless/scripted_movie.hpp"
 #include "platform/posix/lock_file_guard.hpp"
@@ -41,11 +42,15 @@ struct TestApp {
       : files(dir.path()),
         ui(loop_clock, movies, transcript, &message_box),
         instance_guard(dir.path() + "/.run"),
-        app(Services{files, message_box, clock, resolver, echo_sockets,
+        app(Services{files, message_box, clock, resolver, echo_sockets, http_get,
                      ui, instance_guard},
             std::move(public_host)) {
     app.settings().set_application_directory(dir.path() + "/");
   }
+  // Test servers stop promptly once no client holds a connection open.
+  ~TestApp() { CurlHttpGet::close_idle_connections(); }
+  TestApp(const TestApp&) = delete;
+  TestApp& operator=(const TestApp&) = delete;
 
   TempDir dir;
   PosixFiles files;
@@ -53,6 +58,7 @@ struct TestApp {
   SystemClock clock;
   PosixResolver resolver;
   PosixEchoSockets echo_sockets;
+  CurlHttpGet http_get;
   TestLoopClock loop_clock;
   RecordingTranscript transcript;
   ScriptedMovieHost movies{files};
