@@ -52,7 +52,9 @@ struct Startup {
             }};
   }
   bool run() { return run_startup(app, parts()); }
-  [[nodiscard]] std::string in_dir(const std::string& name) const { return t.dir.path() + "/" + name; }
+  [[nodiscard]] std::string in_dir(const std::string& name) const {
+    return t.dir.path() + "/" + name;
+  }
 
   testing::TestApp t;
   testing::TableResolver resolver;
@@ -116,17 +118,34 @@ struct RelocationCase {
 
 TEST(StartupRelocation, FollowsUrlFileToTheServersFolder) {
   const std::vector<RelocationCase> cases = {
-      {"folder and slash", "http://old.test/client/", "url=http://new.test/base/\n",
+      {"folder and slash",
+       "http://old.test/client/",
+       "url=http://new.test/base/\n",
        "http://new.test/base/client/setup.xml",
-       {"http://cfg.test/u.xml", "http://new.test/base/client/setup.xml"}, "http://moved.test/"},
-      {"several slashes", "http://old.test/client///", "url=http://new.test/base/\n",
+       {"http://cfg.test/u.xml", "http://new.test/base/client/setup.xml"},
+       "http://moved.test/"},
+      {"several slashes",
+       "http://old.test/client///",
+       "url=http://new.test/base/\n",
        "http://new.test/base/client/setup.xml",
-       {"http://cfg.test/u.xml", "http://new.test/base/client/setup.xml"}, "http://moved.test/"},
-      {"no url line", "http://old.test/client/", "other=1\n", nullptr, {"http://cfg.test/u.xml"},
+       {"http://cfg.test/u.xml", "http://new.test/base/client/setup.xml"},
+       "http://moved.test/"},
+      {"no url line",
+       "http://old.test/client/",
+       "other=1\n",
+       nullptr,
+       {"http://cfg.test/u.xml"},
        "http://old.test/client/"},
-      {"url file fails", "http://old.test/client/", nullptr, nullptr, {"http://cfg.test/u.xml"},
+      {"url file fails",
+       "http://old.test/client/",
+       nullptr,
+       nullptr,
+       {"http://cfg.test/u.xml"},
        "http://old.test/client/"},
-      {"new settings fail", "http://old.test/client/", "url=http://new.test/base/\n", nullptr,
+      {"new settings fail",
+       "http://old.test/client/",
+       "url=http://new.test/base/\n",
+       nullptr,
        {"http://cfg.test/u.xml", "http://new.test/base/client/setup.xml"},
        "http://old.test/client/"},
   };

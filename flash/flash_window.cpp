@@ -3,7 +3,8 @@
 namespace tarvel {
 
 FlashWindow::FlashWindow(Ui& ui, const std::string& class_name)
-    : ui_(ui), window_(ui.create_window(*this, class_name)),
+    : ui_(ui),
+      window_(ui.create_window(*this, class_name)),
       movie_(ui.create_movie_control(window_, *this)) {}
 
 FlashWindow::~FlashWindow() { ui_.destroy(window_); }

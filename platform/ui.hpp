@@ -122,8 +122,7 @@ class Ui {
   // Places a key event in the input queue, as if typed, for the active window.
   virtual void synthesize_key(KeyMessage key) = 0;
   // A message box with an OK button, owned by the window (or by none).
-  virtual void message_box(WindowId owner, const std::string& text,
-                           const std::string& caption) = 0;
+  virtual void message_box(WindowId owner, const std::string& text, const std::string& caption) = 0;
 };
 
 }  // namespace tarvel

@@ -85,8 +85,8 @@ TEST(Relocation, FollowsUrlXmlToTheNewServersSettings) {
   LoopbackServer server({{"/where.xml", "url=$BASE/moved/\n"},
                          {"/moved/client/setup.xml", "url=$BASE/moved/client/\nexe_name=t\n"}});
   RelocatingLauncher launcher;
-  launcher.t.dir.write("setup.xml",
-                       "url=" + server.base() + "/client//\naurl=" + server.base() + "/where.xml\n");
+  launcher.t.dir.write(
+      "setup.xml", "url=" + server.base() + "/client//\naurl=" + server.base() + "/where.xml\n");
   launcher.run();
   EXPECT_EQ(server.asked(), (std::vector<std::string>{"/where.xml", "/moved/client/setup.xml"}));
   EXPECT_EQ(launcher.app.settings().url(), server.base() + "/moved/client/");

@@ -18,9 +18,12 @@ std::string describe(KeyMessage key) {
 
 const char* activation_name(Activation how) {
   switch (how) {
-    case Activation::inactive: return "deactivated";
-    case Activation::plain: return "activated";
-    case Activation::click: return "activated by a click";
+    case Activation::inactive:
+      return "deactivated";
+    case Activation::plain:
+      return "activated";
+    case Activation::click:
+      return "activated by a click";
   }
   return "?";
 }
@@ -94,11 +97,11 @@ void HeadlessUi::show(WindowId window, WindowId owner, bool modal) {
   if (target == nullptr) return;
   target->state.owner = live(owner) != nullptr && owner != window ? owner : kNoWindow;
   target->state.modal = modal;
-  record(window, Kind::window,
-         std::string(modal ? "shown modally" : "shown modeless") +
-             (target->state.owner != kNoWindow
-                  ? ", owned by #" + std::to_string(target->state.owner)
-                  : ""));
+  record(
+      window, Kind::window,
+      std::string(modal ? "shown modally" : "shown modeless") +
+          (target->state.owner != kNoWindow ? ", owned by #" + std::to_string(target->state.owner)
+                                            : ""));
   call(window, [](WindowHandler& h) { h.on_init(); });
   target = live(window);
   if (target == nullptr) return;
@@ -236,8 +239,7 @@ void HeadlessUi::synthesize_key(KeyMessage key) {
   post(kNoWindow, [this, key] { deliver_key(key); });
 }
 
-void HeadlessUi::message_box(WindowId owner, const std::string& text,
-                             const std::string& caption) {
+void HeadlessUi::message_box(WindowId owner, const std::string& text, const std::string& caption) {
   record(owner, Kind::message_box, text, caption);
   if (forward_ != nullptr) forward_->show(text, caption);
 }
@@ -271,9 +273,8 @@ void HeadlessUi::record(WindowId window, Kind kind, std::string text, std::strin
     const auto found = windows_.find(window);
     if (found != windows_.end()) screen = found->second.state.class_name;
   }
-  transcript_.add(
-      {now_ms(), screen.empty() ? kNoWindow : window, screen, kind, std::move(text),
-       std::move(argument)});
+  transcript_.add({now_ms(), screen.empty() ? kNoWindow : window, screen, kind, std::move(text),
+                   std::move(argument)});
 }
 
 void HeadlessUi::press_close(WindowId window) {
@@ -342,7 +343,8 @@ bool HeadlessUi::run_due() {
   });
   const bool timer_due = timer != timers_.end() && timer->due <= now;
   const bool task_due = task != scheduled_.end() && task->due <= now;
-  if (task_due && (!timer_due || std::tie(task->due, task->order) < std::tie(timer->due, timer->order))) {
+  if (task_due &&
+      (!timer_due || std::tie(task->due, task->order) < std::tie(timer->due, timer->order))) {
     Task ready = std::move(*task);
     scheduled_.erase(task);
     run_task(ready);
@@ -387,7 +389,8 @@ void HeadlessUi::deliver_key(KeyMessage key) {
   call(target, [&](WindowHandler& h) { route = h.pre_translate(key); });
   const bool cancel = key.key == kKeyEscape || key.key == kKeyCancel;
   if (route == KeyRoute::dialog && key.down && (cancel || key.key == kKeyEnter)) {
-    record(target, Kind::key, describe(key) + (cancel ? " cancels the dialog" : " confirms the dialog"));
+    record(target, Kind::key,
+           describe(key) + (cancel ? " cancels the dialog" : " confirms the dialog"));
     call(target, [cancel](WindowHandler& h) { cancel ? h.on_cancel() : h.on_ok(); });
     return;
   }

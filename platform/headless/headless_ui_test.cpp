@@ -210,7 +210,8 @@ TEST(HeadlessKeys, PreTranslationDecidesWhetherTheDialogSeesAKey) {
   EXPECT_EQ(dialog.oks, 1);
   const auto keys = k.transcript.texts(Kind::key);
   EXPECT_EQ(std::count(keys.begin(), keys.end(), "27 down reached the movie"), 1);
-  EXPECT_EQ(std::count(keys.begin(), keys.end(), "66 down dropped: no enabled window is active"), 1);
+  EXPECT_EQ(std::count(keys.begin(), keys.end(), "66 down dropped: no enabled window is active"),
+            1);
 }
 
 TEST(HeadlessWindows, CloseBoxFollowsTheCloseCommand) {

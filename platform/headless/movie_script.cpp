@@ -55,7 +55,8 @@ std::optional<std::uint64_t> number(const Token& token) {
   std::uint64_t value = 0;
   const char* end = token.text.data() + token.text.size();
   const auto [stop, error] = std::from_chars(token.text.data(), end, value);
-  if (token.quoted || token.text.empty() || error != std::errc() || stop != end) return std::nullopt;
+  if (token.quoted || token.text.empty() || error != std::errc() || stop != end)
+    return std::nullopt;
   return value;
 }
 
@@ -109,8 +110,8 @@ const char* read_action(const std::vector<Token>& words, MovieRule& rule) {
 const char* read_rule(std::string_view line, MovieRule& rule) {
   const auto tokens = tokenize(line);
   if (!tokens) return "a quoted text is not closed";
-  const auto arrow = std::find_if(tokens->begin(), tokens->end(),
-                                  [](const Token& t) { return keyword(t, "->"); });
+  const auto arrow =
+      std::find_if(tokens->begin(), tokens->end(), [](const Token& t) { return keyword(t, "->"); });
   if (arrow == tokens->end()) return "no -> between trigger and action";
   if (const char* problem = read_trigger({tokens->begin(), arrow}, rule)) return problem;
   return read_action({arrow + 1, tokens->end()}, rule);

@@ -14,11 +14,11 @@ struct MovieRule {
   enum class Action { command, call };
 
   Trigger trigger = Trigger::text;
-  std::string match;          // text or prefix a received text is compared with
-  int occurrence = 0;         // only the n-th match (from 1); 0: every match
-  std::uint64_t after_ms = 0; // Trigger::after: time since the movie was loaded
+  std::string match;           // text or prefix a received text is compared with
+  int occurrence = 0;          // only the n-th match (from 1); 0: every match
+  std::uint64_t after_ms = 0;  // Trigger::after: time since the movie was loaded
   Action action = Action::command;
-  std::string name;                // command, or the function a call names
+  std::string name;                    // command, or the function a call names
   std::vector<std::string> arguments;  // command: its argument; call: its strings
 
   bool operator==(const MovieRule&) const = default;

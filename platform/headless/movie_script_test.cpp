@@ -20,11 +20,17 @@ TEST(MovieScript, RulesOfEveryKind) {
   EXPECT_TRUE(script.problems.empty()) << script.problems.front();
   ASSERT_EQ(script.rules.size(), 5u);
   EXPECT_EQ(script.rules[0], (MovieRule{Trigger::text, "Err=405", 0, 0, Action::command, "", {}}));
-  EXPECT_EQ(script.rules[1], (MovieRule{Trigger::prefix, "lang=", 0, 0, Action::call, "validate",
+  EXPECT_EQ(script.rules[1], (MovieRule{Trigger::prefix,
+                                        "lang=",
+                                        0,
+                                        0,
+                                        Action::call,
+                                        "validate",
                                         {"player one", "secret", "en"}}));
   EXPECT_EQ(script.rules[2],
             (MovieRule{Trigger::text, "Err=402", 3, 0, Action::command, "exit", {"now"}}));
-  EXPECT_EQ(script.rules[3], (MovieRule{Trigger::after, "", 0, 1500, Action::command, "retry", {}}));
+  EXPECT_EQ(script.rules[3],
+            (MovieRule{Trigger::after, "", 0, 1500, Action::command, "retry", {}}));
   EXPECT_EQ(script.rules[4],
             (MovieRule{Trigger::text, "say \"hi\"\\", 0, 0, Action::call, "log", {"", "a\nb"}}));
 }

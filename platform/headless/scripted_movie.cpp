@@ -40,7 +40,9 @@ class ScriptedMovie final : public MovieControl {
 void ScriptedMovie::load_movie(int layer, const std::u16string& path) {
   const std::string file = narrow(path);
   ui_.record(window_, Kind::movie, "load layer " + std::to_string(layer), file);
-  const auto text = files_.kind(file) == Files::Kind::file ? files_.read(file) : std::nullopt;
+  const Files::Kind kind = files_.kind(file);
+  const bool readable = kind == Files::Kind::file || kind == Files::Kind::symlink;
+  const auto text = readable ? files_.read(file) : std::nullopt;
   if (!text) {
     ui_.record(window_, Kind::movie, "missing: the screen stays blank", file);
     script_ = {};

@@ -59,9 +59,10 @@ struct Stage {
 
 TEST(ScriptedMovie, AnswersReceivedTextsThroughTheQueue) {
   Stage s;
-  s.load("text Err=405 -> command closing now\n"
-         "prefix lang= -> call validate u p en\n"
-         "text Err=405 #2 -> command second\n");
+  s.load(
+      "text Err=405 -> command closing now\n"
+      "prefix lang= -> call validate u p en\n"
+      "text Err=405 #2 -> command second\n");
   s.say("lang=de");
   s.say("Err=405");
   s.say("Err=4051");

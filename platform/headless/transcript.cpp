@@ -25,13 +25,20 @@ std::string quoted(const std::string& text) {
 
 const char* kind_name(TranscriptEntry::Kind kind) {
   switch (kind) {
-    case TranscriptEntry::Kind::window: return "window";
-    case TranscriptEntry::Kind::movie: return "movie";
-    case TranscriptEntry::Kind::received: return "received";
-    case TranscriptEntry::Kind::command: return "command";
-    case TranscriptEntry::Kind::call: return "call";
-    case TranscriptEntry::Kind::key: return "key";
-    case TranscriptEntry::Kind::message_box: return "message-box";
+    case TranscriptEntry::Kind::window:
+      return "window";
+    case TranscriptEntry::Kind::movie:
+      return "movie";
+    case TranscriptEntry::Kind::received:
+      return "received";
+    case TranscriptEntry::Kind::command:
+      return "command";
+    case TranscriptEntry::Kind::call:
+      return "call";
+    case TranscriptEntry::Kind::key:
+      return "key";
+    case TranscriptEntry::Kind::message_box:
+      return "message-box";
   }
   return "?";
 }

@@ -22,6 +22,15 @@ std::string lock_file_name(const std::string& name) {
   return file + ".lock";
 }
 
+// The directory exists (made if need be), is a real directory and is the
+// user's own: a folder someone else made in a shared place could hold the
+// lock for them.
+bool private_directory(const std::string& directory) {
+  if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  struct stat st {};
+  return ::lstat(directory.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
+}
+
 }  // namespace
 
 LockFileInstanceGuard::LockFileInstanceGuard(std::string directory)
@@ -39,7 +48,7 @@ std::string LockFileInstanceGuard::user_runtime_directory() {
 
 InstanceGuard::Claim LockFileInstanceGuard::claim(const std::string& name) {
   if (fd_ >= 0) return Claim::claimed;
-  if (::mkdir(directory_.c_str(), 0700) != 0 && errno != EEXIST) return Claim::failed;
+  if (!private_directory(directory_)) return Claim::failed;
   const std::string path = directory_ + "/" + lock_file_name(name);
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return Claim::failed;

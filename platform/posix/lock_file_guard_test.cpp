@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "tests/support/temp_dir.hpp"
@@ -32,6 +33,13 @@ TEST(LockFileInstanceGuard, NamesStayInsideTheDirectoryAndFailuresAreReported) {
   EXPECT_TRUE(dir.exists(".._escape_x.lock"));
   LockFileInstanceGuard nowhere(dir / "missing-parent/runtime");
   EXPECT_EQ(nowhere.claim("{GUARD}"), Claim::failed);
+  // Only a real directory will do: not a link to one, not a file.
+  std::filesystem::create_directory_symlink(dir.path(), dir / "link");
+  LockFileInstanceGuard through_link(dir / "link");
+  EXPECT_EQ(through_link.claim("{GUARD}"), Claim::failed);
+  dir.write("plain-file", "x");
+  LockFileInstanceGuard in_file(dir / "plain-file");
+  EXPECT_EQ(in_file.claim("{GUARD}"), Claim::failed);
 }
 
 }  // namespace
