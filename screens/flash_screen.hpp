@@ -49,6 +49,18 @@ class FlashScreen : public FlashWindow {
   // Shows the screen modelessly; it stays this object's to keep alive.
   void show_modeless(WindowId owner) { ui().show_modeless(window(), owner); }
 
+  // The hand-over from one modal screen to the next: the next screen is
+  // built and made the main window, this window goes, and the next runs
+  // modally inside the caller's handler. Returns when the next screen (and
+  // whatever it handed over to) has ended.
+  template <typename Next, typename... Args>
+  void hand_over(Args&&... args) {
+    Next next(app_, std::forward<Args>(args)...);
+    ui().set_main_window(next.window());
+    destroy_window();
+    (void)ui().run_modal(next.window());
+  }
+
   // Creates a screen the user interface keeps alive until its window is
   // gone, shows it modelessly owned by owner, and gives back its window.
   template <typename Screen, typename... Args>

@@ -13,14 +13,15 @@ using Kind = TranscriptEntry::Kind;
 // when its window becomes active, and keeps its template size.
 class StandIn final : public FlashScreen {
  public:
-  explicit StandIn(App& app) : FlashScreen(app, "StandIn", OnActivation::escape_to_movie) {}
+  explicit StandIn(App& app, std::string movie = "stand-in.swf")
+      : FlashScreen(app, "StandIn", OnActivation::escape_to_movie), movie_(std::move(movie)) {}
   std::vector<std::string> commands;
   std::vector<ParsedRequest> requests;
 
  private:
   ScreenStart start_values() override {
     ScreenStart start;
-    start.movie_path = app_path("app-popup\\stand-in.swf");
+    start.movie_path = app_path("app-popup\\" + movie_);
     start.first_text = "hello";
     start.timers = {{1, 200}, {2, 10'000}};
     return start;
@@ -28,8 +29,10 @@ class StandIn final : public FlashScreen {
   void on_command(const std::string& command, const std::string& argument) override {
     commands.push_back(command + "|" + argument);
     if (command == "exit") destroy_window();
+    if (command == "next") hand_over<StandIn>(argument);
   }
   void on_request(const ParsedRequest& request) override { requests.push_back(request); }
+  std::string movie_;
 };
 
 struct FlashScreenTest : ::testing::Test {
@@ -71,6 +74,28 @@ TEST_F(FlashScreenTest, PlainActivationSendsOneEscapeToTheMovieAClickNone) {
   EXPECT_EQ(keys(), (std::vector<std::string>{"27 down synthesized", "27 down reached the movie",
                                               "27 down synthesized", "27 down reached the movie"}));
   EXPECT_EQ(t.transcript.texts(Kind::command, "StandIn"), (std::vector<std::string>{"exit"}));
+}
+
+TEST_F(FlashScreenTest, HandOverRunsTheNextScreenAsTheMainWindowInsideTheHandler) {
+  t.dir.write("app-popup/stand-in.swf", "after 100 -> command next second.swf\n");
+  t.dir.write("app-popup/second.swf", "after 100 -> command next third.swf\n");
+  t.dir.write("app-popup/third.swf", "after 100 -> command exit\n");
+  StandIn first(t.app);
+  std::vector<WindowId> mains;
+  t.ui.schedule(kNoWindow, 150, [&] { mains.push_back(t.ui.main_window()); });
+  t.ui.schedule(kNoWindow, 250, [&] { mains.push_back(t.ui.main_window()); });
+  EXPECT_TRUE(first.show_modal_as_main());
+  const auto screens = t.ui.windows_of("StandIn");
+  ASSERT_EQ(screens.size(), 3u);
+  EXPECT_EQ(mains, (std::vector<WindowId>{screens[1], screens[2]}));
+  EXPECT_EQ(t.loop_clock.now_ms(), 300u);
+  std::vector<std::string> returned;
+  for (const auto& e : t.transcript.entries()) {
+    if (e.text == "modal loop returned") returned.push_back(std::to_string(e.window));
+  }
+  EXPECT_EQ(returned, (std::vector<std::string>{std::to_string(screens[2]),
+                                                std::to_string(screens[1]),
+                                                std::to_string(screens[0])}));
 }
 
 }  // namespace
