@@ -7,9 +7,12 @@
 #include "platform/clock.hpp"
 #include "platform/echo.hpp"
 #include "platform/files.hpp"
+#include "platform/http_get.hpp"
+#include "platform/instance_guard.hpp"
 #include "platform/http_post.hpp"
 #include "platform/message_box.hpp"
 #include "platform/resolver.hpp"
+#include "platform/ui.hpp"
 
 namespace tarvel {
 
@@ -21,6 +24,9 @@ struct Services {
   Clock& clock;
   Resolver& resolver;
   EchoSockets& echo_sockets;
+  HttpGet& http_get;
+  Ui& ui;
+  InstanceGuard& instance_guard;
   HttpPost& http_post;
 };
 
@@ -40,6 +46,9 @@ class App {
   [[nodiscard]] Clock& clock() { return services_.clock; }
   [[nodiscard]] Resolver& resolver() { return services_.resolver; }
   [[nodiscard]] EchoSockets& echo_sockets() { return services_.echo_sockets; }
+  [[nodiscard]] HttpGet& http_get() { return services_.http_get; }
+  [[nodiscard]] Ui& ui() { return services_.ui; }
+  [[nodiscard]] InstanceGuard& instance_guard() { return services_.instance_guard; }
   [[nodiscard]] HttpPost& http_post() { return services_.http_post; }
 
   // The host whose name lookup tells the launcher it is online.

@@ -5,6 +5,10 @@
 #include <string>
 
 #include "core/app.hpp"
+#include "platform/curl/curl_http_get.hpp"
+#include "platform/headless/headless_ui.hpp"
+#include "platform/headless/scripted_movie.hpp"
+#include "platform/posix/lock_file_guard.hpp"
 #include "platform/curl/curl_http_post.hpp"
 #include "platform/posix/posix_echo.hpp"
 #include "platform/posix/posix_files.hpp"
@@ -32,12 +36,22 @@ class TableResolver final : public Resolver {
 // A launcher rooted in its own temporary application directory, with real
 // files, the real clock, the system resolver and recorded message boxes.
 // The public host is "localhost", so the connectivity probe passes here.
+// Screens run on the headless kernel with scripted movies on a test clock;
+// the instance guard keeps its lock file inside the temporary directory.
 struct TestApp {
   explicit TestApp(std::string public_host = "localhost")
       : files(dir.path()),
-        app(Services{files, message_box, clock, resolver, echo_sockets, http_post}, std::move(public_host)) {
+        ui(loop_clock, movies, transcript, &message_box),
+        instance_guard(dir.path() + "/.run"),
+        app(Services{files, message_box, clock, resolver, echo_sockets, http_get,
+                     ui, instance_guard, http_post},
+            std::move(public_host)) {
     app.settings().set_application_directory(dir.path() + "/");
   }
+  // Test servers stop promptly once no client holds a connection open.
+  ~TestApp() { CurlHttpGet::close_idle_connections(); }
+  TestApp(const TestApp&) = delete;
+  TestApp& operator=(const TestApp&) = delete;
 
   TempDir dir;
   PosixFiles files;
@@ -45,6 +59,12 @@ struct TestApp {
   SystemClock clock;
   PosixResolver resolver;
   PosixEchoSockets echo_sockets;
+  CurlHttpGet http_get;
+  TestLoopClock loop_clock;
+  RecordingTranscript transcript;
+  ScriptedMovieHost movies{files};
+  HeadlessUi ui;
+  LockFileInstanceGuard instance_guard;
   CurlHttpPost http_post;
   App app;
 };

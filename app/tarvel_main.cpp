@@ -1,0 +1,53 @@
+// The launcher on the headless user interface: every screen is a window of
+// the headless kernel and every movie a movie script (docs/movie-scripts.md).
+// The transcript of the screens goes to standard output.
+#include <cstdio>
+
+#include "core/app.hpp"
+#include "core/settings_readers.hpp"
+#include "core/startup.hpp"
+#include "platform/curl/curl_http_get.hpp"
+#include "platform/curl/curl_http_post.hpp"
+#include "platform/headless/headless_ui.hpp"
+#include "platform/headless/scripted_movie.hpp"
+#include "platform/posix/lock_file_guard.hpp"
+#include "platform/posix/posix_echo.hpp"
+#include "platform/posix/posix_files.hpp"
+#include "platform/posix/posix_resolver.hpp"
+#include "platform/posix/system_clock.hpp"
+#include "screens/error_screen.hpp"
+#include "update/download.hpp"
+
+namespace {
+
+using namespace tarvel;
+
+// The update check screen takes this place; until then start-up ends here.
+void no_first_screen(App&) {}
+
+}  // namespace
+
+int main() {
+  const std::string directory = current_directory();
+  if (directory.empty()) {
+    std::fprintf(stderr, "tarvel: cannot read the current directory\n");
+    return 1;
+  }
+  PosixFiles files(directory);
+  RealLoopClock loop_clock;
+  StreamTranscript transcript(stdout);
+  ScriptedMovieHost movies(files);
+  HeadlessUi ui(loop_clock, movies, transcript);
+  SystemClock clock;
+  PosixResolver resolver;
+  PosixEchoSockets echo_sockets;
+  CurlHttpGet http_get;
+  LockFileInstanceGuard instance_guard;
+  CurlHttpPost http_post;
+  App app(Services{files, ui.message_boxes(), clock, resolver, echo_sockets, http_get, ui,
+                   instance_guard, http_post});
+  load_default_language(app);
+  const StartupParts parts{CError::show_modal, no_first_screen, download_file};
+  (void)run_startup(app, parts);
+  return 0;
+}

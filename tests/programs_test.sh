@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Runs the built programs headless from a temporary application directory.
+# Usage: programs_test.sh <tarvel> <menrik>
+set -euo pipefail
+tarvel=$1
+menrik=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+# Menrik: two copies at once, each ending on its movie's first command.
+mkdir -p "$work/cleaner/app-popup"
+printf 'after 200 -> command ""\n' > "$work/cleaner/app-popup/clearLogin.swf"
+(cd "$work/cleaner" && timeout 20 "$menrik" > "$work/menrik1.out") &
+first=$!
+(cd "$work/cleaner" && timeout 20 "$menrik" > "$work/menrik2.out") &
+second=$!
+wait $first || fail "first menrik did not end by itself"
+wait $second || fail "second menrik did not end by itself"
+for out in "$work/menrik1.out" "$work/menrik2.out"; do
+  grep -q 'CMenrikDlg#1 command "" ""' "$out" || fail "menrik's movie sent no command: $(cat "$out")"
+  grep -q 'CMenrikDlg#1 window destroyed' "$out" || fail "menrik's screen did not close"
+done
+
+# Tarvel as a second instance: the guard is held, so the error screen shows
+# 406 and the program ends once the movie answers. Nothing is probed first.
+mkdir -p "$work/launcher/app-popup" "$work/runtime"
+chmod 700 "$work/runtime"
+printf 'text Err=406 -> command ok\n' > "$work/launcher/app-popup/errorMsg.swf"
+lock="$work/runtime/{8E5DFB08-80A9-405B-A5B9-C1CFBC9CD17E}.lock"
+(cd "$work/launcher" && XDG_RUNTIME_DIR="$work/runtime" timeout 20 flock "$lock" "$tarvel") \
+  > "$work/tarvel.out" || fail "tarvel did not end as a second instance"
+grep -q 'CError#1 received "Err=406"' "$work/tarvel.out" || fail "no 406: $(cat "$work/tarvel.out")"
+grep -q 'CError#1 window destroyed' "$work/tarvel.out" || fail "the error screen did not close"
+echo "programs ran headless"
