@@ -68,6 +68,11 @@ void for_each_line(std::string_view text, Fn&& fn) {
 
 bool has_comma(std::string_view line) { return line.find(',') != std::string_view::npos; }
 
+// A file name of dots alone ("." included) names a folder, never a file.
+bool safe_file_name(std::string_view name) {
+  return stays_inside(name) && (name.empty() || name.find_first_not_of(". ") != std::string_view::npos);
+}
+
 // Reads manifest lines into an entry list. Each folder is created once per
 // manifest: a package lists hundreds of files per folder, and creating a
 // folder is far dearer than remembering that it was made.
@@ -88,7 +93,10 @@ class EntryReader {
     const auto separator = source.find_last_of("/\\");
     const std::string_view file_name =
         separator == std::string_view::npos ? std::string_view() : source.substr(separator + 1);
-    if (!stays_inside(folder) || !stays_inside(file_name)) return;
+    if (!stays_inside(folder) || !safe_file_name(file_name) ||
+        !stays_inside(folder + std::string(file_name))) {
+      return;
+    }
     make_folders(folder);
     if (file_name.empty()) return;
     std::string remote(source);
