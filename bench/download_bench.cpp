@@ -46,7 +46,9 @@ double median(std::vector<double> values) {
 
 std::string padded(int n, int width) {
   std::string text = std::to_string(n);
-  return std::string(static_cast<std::size_t>(std::max(0, width - static_cast<int>(text.size()))), '0') + text;
+  return std::string(static_cast<std::size_t>(std::max(0, width - static_cast<int>(text.size()))),
+                     '0') +
+         text;
 }
 
 // Runs a program and waits for it; its time is what the caller measures.
@@ -71,7 +73,8 @@ void make_served_tree(const testing::TempDir& served, std::size_t large_mib) {
   std::ofstream large(served / "large.bin", std::ios::binary);
   std::string chunk(1024 * 1024, '\0');
   for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<char>(i * 131 + 7);
-  for (std::size_t mib = 0; mib < large_mib; ++mib) large.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+  for (std::size_t mib = 0; mib < large_mib; ++mib)
+    large.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
 }
 
 double ours_small(const testing::Nginx& nginx) {
@@ -88,7 +91,8 @@ double ours_small(const testing::Nginx& nginx) {
   const bool ok = install_full_manifest(t.app, entries, "small.xml",
                                         t.app.settings().application_directory(), nginx.url());
   const double ms = elapsed_ms(start);
-  if (!ok || t.dir.read("d07/f1987.bin").size() != kSmallBytes) std::cerr << "small install failed\n";
+  if (!ok || t.dir.read("d07/f1987.bin").size() != kSmallBytes)
+    std::cerr << "small install failed\n";
   return ms;
 }
 
@@ -115,9 +119,11 @@ double ours_large(const testing::Nginx& nginx, std::size_t bytes) {
   testing::TestApp t;
   CurlHttpGet::close_idle_connections();
   const auto start = Clock::now();
-  const bool ok = download_file(t.app, nginx.url("large.bin"), t.app.settings().application_directory() + "large.bin");
+  const bool ok = download_file(t.app, nginx.url("large.bin"),
+                                t.app.settings().application_directory() + "large.bin");
   const double ms = elapsed_ms(start);
-  if (!ok || std::filesystem::file_size(t.dir / "large.bin") != bytes) std::cerr << "large download failed\n";
+  if (!ok || std::filesystem::file_size(t.dir / "large.bin") != bytes)
+    std::cerr << "large download failed\n";
   return ms;
 }
 
@@ -126,7 +132,8 @@ double curl_large(const testing::Nginx& nginx, std::size_t bytes) {
   const auto start = Clock::now();
   const bool ok = run({"curl", "-s", "-f", "-o", out / "large.bin", nginx.url("large.bin")});
   const double ms = elapsed_ms(start);
-  if (!ok || std::filesystem::file_size(out / "large.bin") != bytes) std::cerr << "curl large failed\n";
+  if (!ok || std::filesystem::file_size(out / "large.bin") != bytes)
+    std::cerr << "curl large failed\n";
   return ms;
 }
 
@@ -162,7 +169,8 @@ Scan manifest_scan(int lines) {
     count_entries(t.app, "u.xml");
     read_delta_entries(t.app, "u.xml", installed, entries);
     *ms = elapsed_ms(start);
-    if (entries.empty() || t.app.settings().item_count() == 0) std::cerr << "manifest scan found nothing\n";
+    if (entries.empty() || t.app.settings().item_count() == 0)
+      std::cerr << "manifest scan found nothing\n";
   }
   return scan;
 }
@@ -175,7 +183,8 @@ double timed(int rounds, const std::function<double()>& ours, const std::functio
     theirs_ms.push_back(theirs());
   }
   const double ours_median = median(ours_ms), theirs_median = median(theirs_ms);
-  std::printf("%s: ours_ms=%.1f curl_ms=%.1f (medians of %d)\n", label, ours_median, theirs_median, rounds);
+  std::printf("%s: ours_ms=%.1f curl_ms=%.1f (medians of %d)\n", label, ours_median, theirs_median,
+              rounds);
   return ours_median / theirs_median;
 }
 
@@ -213,10 +222,12 @@ int run_bench(int argc, char** argv) {
     return 1;
   }
   std::printf("nginx on 127.0.0.1:%d\n", nginx.port());
-  const double small = timed(kRounds, [&] { return ours_small(nginx); }, [&] { return curl_small(nginx); },
-                             "small 2000 x 4 KiB");
-  const double large = timed(kLargeRounds, [&] { return ours_large(nginx, large_bytes); },
-                             [&] { return curl_large(nginx, large_bytes); }, "large 1 file");
+  const double small = timed(
+      kRounds, [&] { return ours_small(nginx); }, [&] { return curl_small(nginx); },
+      "small 2000 x 4 KiB");
+  const double large = timed(
+      kLargeRounds, [&] { return ours_large(nginx, large_bytes); },
+      [&] { return curl_large(nginx, large_bytes); }, "large 1 file");
   double manifest_ms = 0;
   report_manifest_scans(manifest_ms);
   rusage usage{};

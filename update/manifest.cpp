@@ -70,7 +70,8 @@ bool has_comma(std::string_view line) { return line.find(',') != std::string_vie
 
 // A file name of dots alone ("." included) names a folder, never a file.
 bool safe_file_name(std::string_view name) {
-  return stays_inside(name) && (name.empty() || name.find_first_not_of(". ") != std::string_view::npos);
+  return stays_inside(name) &&
+         (name.empty() || name.find_first_not_of(". ") != std::string_view::npos);
 }
 
 // Reads manifest lines into an entry list. Each folder is created once per
