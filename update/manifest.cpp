@@ -94,10 +94,8 @@ class EntryReader {
     const auto separator = source.find_last_of("/\\");
     const std::string_view file_name =
         separator == std::string_view::npos ? std::string_view() : source.substr(separator + 1);
-    if (!stays_inside(folder) || !safe_file_name(file_name) ||
-        !stays_inside(folder + std::string(file_name))) {
-      return;
-    }
+    // With dot-only names refused, no folder and name can join into "..".
+    if (!stays_inside(folder) || !safe_file_name(file_name)) return;
     make_folders(folder);
     if (file_name.empty()) return;
     std::string remote(source);
