@@ -53,10 +53,10 @@ struct HttpGetOptions {
 
 struct HttpResult {
   enum class Outcome {
-    complete,      // the wanted status and the whole body, committed by the sink
-    status,        // the server answered with a status the caller did not want
-    transfer,      // no answer, or the body broke off, was short, or stalled
-    sink,          // the sink refused the body (local file not creatable, ...)
+    complete,  // the wanted status and the whole body, committed by the sink
+    status,    // the server answered with a status the caller did not want
+    transfer,  // no answer, or the body broke off, was short, or stalled
+    sink,      // the sink refused the body (local file not creatable, ...)
   };
   Outcome outcome = Outcome::transfer;
   long status = 0;  // the HTTP status, 0 when none arrived

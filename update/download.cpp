@@ -19,8 +19,8 @@ constexpr long kHttpOk = 200;
 constexpr const char* kKeptOnFailure = "setup.xml";
 
 std::string progress_line(const SettingsValues& v) {
-  return std::to_string(v.item_index) + "," + std::to_string(v.item_count) + "," +
-         v.package_kind + "," + v.selected_language;
+  return std::to_string(v.item_index) + "," + std::to_string(v.item_count) + "," + v.package_kind +
+         "," + v.selected_language;
 }
 
 // From the second file of a list on, tells the screens how many are done.

@@ -89,8 +89,8 @@ TEST_F(DownloadTest, FailureKeepsTheIndexAndReports401) {
 // Whatever the fault, no file (whole, partial or temporary) is left under
 // the target's folder, and the old file is gone.
 TEST_F(DownloadTest, EveryFaultLeavesNoTargetFile) {
-  for (const Fault fault : {Fault::not_found, Fault::server_error, Fault::reset_mid_body,
-                            Fault::short_body}) {
+  for (const Fault fault :
+       {Fault::not_found, Fault::server_error, Fault::reset_mid_body, Fault::short_body}) {
     SCOPED_TRACE(static_cast<int>(fault));
     t.dir.write("games/a.swf", "previous");
     server.set_fault("pkg/a.swf", fault);
@@ -140,7 +140,8 @@ TEST_F(DownloadTest, MessageBoxOnlyInItsModes) {
     EXPECT_FALSE(download_file(t.app, address, "m.swf"));
   }
   const RecordingMessageBox::Shown box{address, "ERROR!!"};
-  EXPECT_EQ(t.message_box.shown(), (std::vector{box, box, box})) << "the address, without any query";
+  EXPECT_EQ(t.message_box.shown(), (std::vector{box, box, box}))
+      << "the address, without any query";
 }
 
 TEST_F(DownloadTest, ClientMethodNamesItselfDirectMethodDefeatsCaches) {

@@ -55,8 +55,10 @@ TEST_F(NginxInstall, WholeTreeThenDelta) {
   std::string install = "$version-1.0\n";
   for (int i = 0; i < 40; ++i) {
     const std::string n = std::to_string(i);
-    install += add("COMMON/img/" + n + ".png", "common/img/" + n + ".png", "app-popup\\images\\", 100 * i);
-    install += add("GAMES/slot/s" + n + ".swf", "games/slot/s" + n + ".swf", "games\\slot\\", 3000 + i);
+    install +=
+        add("COMMON/img/" + n + ".png", "common/img/" + n + ".png", "app-popup\\images\\", 100 * i);
+    install +=
+        add("GAMES/slot/s" + n + ".swf", "games/slot/s" + n + ".swf", "games\\slot\\", 3000 + i);
   }
   install += add("lang\\en.xml", "base/lang/en.xml", "app-popup\\", 200000);
   t.dir.write("install.xml", install);
@@ -71,8 +73,8 @@ TEST_F(NginxInstall, WholeTreeThenDelta) {
   std::string update = "$version-1.0\n$version-1.1\n";
   expected.clear();
   for (const char* n : {"3", "7"}) {
-    update += add(std::string("GAMES/slot/s") + n + ".swf", std::string("games/slot/s") + n + ".swf",
-                  "games\\slot\\", 777);
+    update += add(std::string("GAMES/slot/s") + n + ".swf",
+                  std::string("games/slot/s") + n + ".swf", "games\\slot\\", 777);
   }
   update += add("COMMON/img/new.png", "common/img/new.png", "app-popup\\images\\new\\", 5);
   t.dir.write("update.xml", update);

@@ -74,7 +74,8 @@ struct EntryTransfer {
 
 // "COMMON" source paths come from common_url, "GAMES" ones from game_url, the
 // rest from address_base; the local path is local_base + folder + file name.
-[[nodiscard]] EntryTransfer entry_transfer(const ManifestEntry& entry, const std::string& common_url,
+[[nodiscard]] EntryTransfer entry_transfer(const ManifestEntry& entry,
+                                           const std::string& common_url,
                                            const std::string& game_url,
                                            const std::string& local_base,
                                            const std::string& address_base);

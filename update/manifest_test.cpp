@@ -53,14 +53,16 @@ TEST_F(ManifestReaders, CountEntriesCountsEveryCommaLineAndResetsIndex) {
 // --- Pure rules ---
 
 TEST(ManifestName, NormalisedPartsEmptyOnesLeftOut) {
-  EXPECT_EQ(build_manifest_name("common", "Video Poker", "install"), "common_video_poker_install.xml");
+  EXPECT_EQ(build_manifest_name("common", "Video Poker", "install"),
+            "common_video_poker_install.xml");
   EXPECT_EQ(build_manifest_name("update", "login", "update"), "update_login_update.xml");
   EXPECT_EQ(build_manifest_name("", "Slot Game", "update"), "slot_game_update.xml");
   EXPECT_EQ(build_manifest_name("EN", "", "install"), "en_install.xml");
 }
 
 TEST(TargetFolders, PrefixesEndAtEachBackslash) {
-  EXPECT_EQ(target_folder_prefixes("app-popup\\images\\"), (Strings{"app-popup", "app-popup\\images"}));
+  EXPECT_EQ(target_folder_prefixes("app-popup\\images\\"),
+            (Strings{"app-popup", "app-popup\\images"}));
   EXPECT_EQ(target_folder_prefixes("app-popup\\images"), (Strings{"app-popup"}));
   EXPECT_EQ(target_folder_prefixes("images"), Strings{});
   EXPECT_EQ(target_folder_prefixes(""), Strings{});
@@ -73,9 +75,9 @@ TEST(StaysInside, RefusesEveryWayOut) {
                              "file.swf", "..hidden", "x..", "a\\.\\b\\"}) {
     EXPECT_TRUE(stays_inside(inside)) << inside;
   }
-  for (const char* outside : {"..", "..\\", "..\\evil\\", "games\\..\\..\\", "a/../../", "../",
-                              "\\abs\\", "/etc/", "C:\\Windows\\", "c:evil\\", "a\\b:c\\",
-                              "...\\", ". .\\", "a\\..\\", "..."}) {
+  for (const char* outside :
+       {"..", "..\\", "..\\evil\\", "games\\..\\..\\", "a/../../", "../", "\\abs\\", "/etc/",
+        "C:\\Windows\\", "c:evil\\", "a\\b:c\\", "...\\", ". .\\", "a\\..\\", "..."}) {
     EXPECT_FALSE(stays_inside(outside)) << outside;
   }
 }
@@ -127,9 +129,11 @@ TEST_F(EntryHandling, SourceWithoutFileNameStillCreatesFolders) {
 // A hostile line adds nothing and creates nothing, here or anywhere else.
 TEST_F(EntryHandling, HostileLinesAreRefused) {
   const std::string escape = "escape-" + std::filesystem::path(t.dir.path()).filename().string();
-  for (const std::string& line : Strings{"a/x.swf,..\\" + escape + "\\", "a/x.swf,games\\..\\..\\" + escape + "\\",
-        "a/x.swf," + t.dir.path() + "\\..\\" + escape + "\\", "a/x.swf,C:\\" + escape + "\\",
-        "a/x.swf,a/../../" + escape + "/", "a/..,games\\", "a\\..,", "a/x:y.swf,f\\"}) {
+  for (const std::string& line :
+       Strings{"a/x.swf,..\\" + escape + "\\", "a/x.swf,games\\..\\..\\" + escape + "\\",
+               "a/x.swf," + t.dir.path() + "\\..\\" + escape + "\\", "a/x.swf,C:\\" + escape + "\\",
+               "a/x.swf,a/../../" + escape + "/", "a/..,games\\", "a\\..,", "a/x:y.swf,f\\",
+               "a/.,.", "a/.,games\\.", "a/.,"}) {
     EXPECT_EQ(handle(line), EntryList{}) << line;
   }
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(t.dir.path()).parent_path() / escape));
@@ -180,12 +184,14 @@ TEST_F(Installation, FullManifestFetchesEachEntryFromItsBase) {
   served.write("common/app-popup/login.swf", "login");
   served.write("games/slot/a.swf", "slot");
   served.write("base/docs/readme.txt", "hello");
-  ASSERT_TRUE(full("$version-1.0\nCOMMON/app-popup/login.swf,app-popup\\\n"
-                   "GAMES/slot/a.swf,games\\slot\\\nreadme.txt,\ndocs\\readme.txt,\n"));
+  ASSERT_TRUE(
+      full("$version-1.0\nCOMMON/app-popup/login.swf,app-popup\\\n"
+           "GAMES/slot/a.swf,games\\slot\\\nreadme.txt,\ndocs\\readme.txt,\n"));
   EXPECT_EQ(t.dir.read("app-popup/login.swf"), "login");
   EXPECT_EQ(t.dir.read("games/slot/a.swf"), "slot");
   EXPECT_EQ(t.dir.read("readme.txt"), "hello");
-  EXPECT_EQ(fetched(), (Strings{"common/app-popup/login.swf", "games/slot/a.swf", "base/docs/readme.txt"}));
+  EXPECT_EQ(fetched(),
+            (Strings{"common/app-popup/login.swf", "games/slot/a.swf", "base/docs/readme.txt"}));
   EXPECT_EQ(entries.size(), 3u) << "the list was emptied first";
 }
 
@@ -218,8 +224,11 @@ TEST_F(Installation, ProgressCountsTheWholeList) {
 
 struct DeltaInstallation : Installation {
   DeltaInstallation() {
-    for (const char* name : {"x", "y", "z"}) served.write(std::string("base/a/") + name + ".swf", name);
-    t.dir.write("u.xml", "$version-1.0\na/x.swf,f\\\n$version-1.1\na/y.swf,f\\\n$version-1.2\na/z.swf,f\\\n");
+    for (const char* name : {"x", "y", "z"})
+      served.write(std::string("base/a/") + name + ".swf", name);
+    t.dir.write(
+        "u.xml",
+        "$version-1.0\na/x.swf,f\\\n$version-1.1\na/y.swf,f\\\n$version-1.2\na/z.swf,f\\\n");
   }
 };
 

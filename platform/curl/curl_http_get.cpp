@@ -85,7 +85,8 @@ void set_options(CURL* curl, const std::string& address, const HttpGetOptions& o
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
   if (!ca_file.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, ca_file.c_str());
-  if (!options.user_agent.empty()) curl_easy_setopt(curl, CURLOPT_USERAGENT, options.user_agent.c_str());
+  if (!options.user_agent.empty())
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, options.user_agent.c_str());
   if (options.connect_timeout_ms > 0) {
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, options.connect_timeout_ms);
   }
@@ -114,7 +115,8 @@ HttpResult finish(CURLcode code, long status, Transfer& transfer) {
   }
   if (code != CURLE_OK) return failed(transfer.sink, Outcome::transfer, status);
   // An empty body never called on_body: the (empty) file is made here.
-  if (!transfer.opened && !transfer.sink.open()) return failed(transfer.sink, Outcome::sink, status);
+  if (!transfer.opened && !transfer.sink.open())
+    return failed(transfer.sink, Outcome::sink, status);
   if (!transfer.sink.commit()) return failed(transfer.sink, Outcome::sink, status);
   return {Outcome::complete, status};
 }

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -46,8 +46,8 @@ struct TestHttpServer::Impl {
   Fault record(const httplib::Request& request) {
     std::lock_guard lock(mutex);
     const std::string path = request.path.empty() ? "" : request.path.substr(1);
-    seen.push_back({path, request.target, request.get_header_value("User-Agent"),
-                    request.remote_port});
+    seen.push_back(
+        {path, request.target, request.get_header_value("User-Agent"), request.remote_port});
     const auto fault = faults.find(path);
     return fault == faults.end() ? Fault::none : fault->second;
   }
@@ -86,19 +86,24 @@ struct TestHttpServer::Impl {
   void answer_faulty(Fault fault, const std::string& body, httplib::Response& response) {
     const auto half = body.size() / 2;
     if (fault == Fault::reset_mid_body) {
-      response.set_chunked_content_provider(kBinaryType, [body, half](std::size_t offset, httplib::DataSink& sink) {
-        if (offset == 0) sink.write(body.data(), half);
-        return offset == 0;
-      });
+      response.set_chunked_content_provider(
+          kBinaryType, [body, half](std::size_t offset, httplib::DataSink& sink) {
+            if (offset == 0) sink.write(body.data(), half);
+            return offset == 0;
+          });
     } else if (fault == Fault::short_body) {
-      response.set_content_provider(body.size(), kBinaryType, [body, half](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-        if (offset == 0) sink.write(body.data(), half);
-        return offset == 0;
-      });
+      response.set_content_provider(
+          body.size(), kBinaryType,
+          [body, half](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+            if (offset == 0) sink.write(body.data(), half);
+            return offset == 0;
+          });
     } else {
-      response.set_content_provider(body.size(), kBinaryType, [this, body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-        return stall(body, offset, sink);
-      });
+      response.set_content_provider(
+          body.size(), kBinaryType,
+          [this, body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+            return stall(body, offset, sink);
+          });
     }
   }
 };
@@ -111,7 +116,8 @@ TestHttpServer::TestHttpServer(std::string root) : impl_(std::make_unique<Impl>(
 
 TestHttpServer::TestHttpServer(std::string root, const Tls& tls) : impl_(std::make_unique<Impl>()) {
   impl_->root = std::move(root);
-  impl_->server = std::make_unique<httplib::SSLServer>(tls.certificate_file.c_str(), tls.key_file.c_str());
+  impl_->server =
+      std::make_unique<httplib::SSLServer>(tls.certificate_file.c_str(), tls.key_file.c_str());
   impl_->scheme = "https";
   start();
 }

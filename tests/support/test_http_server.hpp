@@ -23,7 +23,7 @@ class TestHttpServer {
   };
 
   struct Request {
-    std::string path;  // without the leading "/"
+    std::string path;    // without the leading "/"
     std::string target;  // path and query as sent
     std::string user_agent;
     int client_port = 0;
