@@ -9,6 +9,7 @@
 #include "platform/files.hpp"
 #include "platform/message_box.hpp"
 #include "platform/resolver.hpp"
+#include "platform/shell.hpp"
 
 namespace tarvel {
 
@@ -20,6 +21,7 @@ struct Services {
   Clock& clock;
   Resolver& resolver;
   EchoSockets& echo_sockets;
+  Shell& shell;
 };
 
 // One launcher: its settings record and the services it reaches the system
@@ -38,6 +40,7 @@ class App {
   [[nodiscard]] Clock& clock() { return services_.clock; }
   [[nodiscard]] Resolver& resolver() { return services_.resolver; }
   [[nodiscard]] EchoSockets& echo_sockets() { return services_.echo_sockets; }
+  [[nodiscard]] Shell& shell() { return services_.shell; }
 
   // The host whose name lookup tells the launcher it is online.
   [[nodiscard]] const std::string& public_host() const { return public_host_; }

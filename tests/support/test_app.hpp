@@ -8,6 +8,7 @@
 #include "platform/posix/posix_echo.hpp"
 #include "platform/posix/posix_files.hpp"
 #include "platform/posix/posix_resolver.hpp"
+#include "platform/posix/posix_shell.hpp"
 #include "platform/posix/system_clock.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -34,7 +35,9 @@ class TableResolver final : public Resolver {
 struct TestApp {
   explicit TestApp(std::string public_host = "localhost")
       : files(dir.path()),
-        app(Services{files, message_box, clock, resolver, echo_sockets}, std::move(public_host)) {
+        shell(files),
+        app(Services{files, message_box, clock, resolver, echo_sockets, shell},
+            std::move(public_host)) {
     app.settings().set_application_directory(dir.path() + "/");
   }
 
@@ -44,6 +47,7 @@ struct TestApp {
   SystemClock clock;
   PosixResolver resolver;
   PosixEchoSockets echo_sockets;
+  PosixShell shell;
   App app;
 };
 
