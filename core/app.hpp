@@ -7,6 +7,7 @@
 #include "platform/clock.hpp"
 #include "platform/echo.hpp"
 #include "platform/files.hpp"
+#include "platform/http_get.hpp"
 #include "platform/message_box.hpp"
 #include "platform/resolver.hpp"
 #include "platform/shell.hpp"
@@ -21,6 +22,7 @@ struct Services {
   Clock& clock;
   Resolver& resolver;
   EchoSockets& echo_sockets;
+  HttpGet& http_get;
   Shell& shell;
 };
 
@@ -40,6 +42,7 @@ class App {
   [[nodiscard]] Clock& clock() { return services_.clock; }
   [[nodiscard]] Resolver& resolver() { return services_.resolver; }
   [[nodiscard]] EchoSockets& echo_sockets() { return services_.echo_sockets; }
+  [[nodiscard]] HttpGet& http_get() { return services_.http_get; }
   [[nodiscard]] Shell& shell() { return services_.shell; }
 
   // The host whose name lookup tells the launcher it is online.

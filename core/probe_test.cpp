@@ -119,7 +119,7 @@ class FakeEchoSockets final : public EchoSockets {
 };
 
 struct EchoHarness {
-  explicit EchoHarness() : sockets(log), app(Services{t.files, t.message_box, t.clock, resolver, sockets, t.shell}) {
+  explicit EchoHarness() : sockets(log), app(Services{t.files, t.message_box, t.clock, resolver, sockets, t.http_get, t.shell}) {
     resolver.add("dl.test", {127, 0, 0, 1});
   }
   testing::TestApp t;

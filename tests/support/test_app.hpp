@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/app.hpp"
+#include "platform/curl/curl_http_get.hpp"
 #include "platform/posix/posix_echo.hpp"
 #include "platform/posix/posix_files.hpp"
 #include "platform/posix/posix_resolver.hpp"
@@ -36,10 +37,14 @@ struct TestApp {
   explicit TestApp(std::string public_host = "localhost")
       : files(dir.path()),
         shell(files),
-        app(Services{files, message_box, clock, resolver, echo_sockets, shell},
+        app(Services{files, message_box, clock, resolver, echo_sockets, http_get, shell},
             std::move(public_host)) {
     app.settings().set_application_directory(dir.path() + "/");
   }
+  // Test servers stop promptly once no client holds a connection open.
+  ~TestApp() { CurlHttpGet::close_idle_connections(); }
+  TestApp(const TestApp&) = delete;
+  TestApp& operator=(const TestApp&) = delete;
 
   TempDir dir;
   PosixFiles files;
@@ -47,6 +52,7 @@ struct TestApp {
   SystemClock clock;
   PosixResolver resolver;
   PosixEchoSockets echo_sockets;
+  CurlHttpGet http_get;
   PosixShell shell;
   App app;
 };

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+
+#include "platform/clock.hpp"
+
+namespace tarvel {
+
+class App;
+
+// How a download is made and how a failure is shown, chosen by first_log.
+struct DownloadMode {
+  enum class Method { client, direct };
+  Method method = Method::client;
+  bool message_box = false;
+  bool operator==(const DownloadMode&) const = default;
+};
+
+// "1"/"2": client, message box; "3": direct, silent; "4": direct, message
+// box; anything else (compared as exact text): client, silent.
+[[nodiscard]] DownloadMode download_mode(const std::string& first_log);
+
+// The cache-defeating query of the direct method: "?" followed by year,
+// month, day, minute and second in decimal, no separators, no hour.
+[[nodiscard]] std::string direct_query(const UtcTime& now);
+
+// Copies one address to one local path (launcher form, absolute or relative
+// to the application directory). True when the whole body arrived and the file
+// is in place. Posts progress before the transfer and advances the item index
+// after a success; on failure the status pair says why (401 download failed,
+// or 402 from the connectivity probe). A path containing "setup.xml" keeps its
+// previous file when the download fails; any other target is gone.
+[[nodiscard]] bool download_file(App& app, const std::string& address,
+                                 const std::string& local_path);
+
+}  // namespace tarvel

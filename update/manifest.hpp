@@ -1,0 +1,110 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvel {
+
+class App;
+
+// Name under which the server's copy of setup.xml is kept.
+inline constexpr const char* kServerSettingsCopyName = "glo_stp.xml";
+
+// One file of a package: where it goes and where it comes from.
+struct ManifestEntry {
+  std::string file_name;      // after the last "/" or "\" of the source path
+  std::string target_folder;  // relative to the application directory, white space removed
+  std::string remote_path;    // the source path with "\" turned into "/"
+  bool operator==(const ManifestEntry&) const = default;
+};
+
+using EntryList = std::vector<ManifestEntry>;
+
+// --- Readers (a file that cannot be opened reads as empty) ---
+
+// Label of the last line holding "$version" (from there to the line's end), or "".
+[[nodiscard]] std::string read_version_label(App& app, const std::string& path);
+// The same for "$versionm".
+[[nodiscard]] std::string read_mandatory_label(App& app, const std::string& path);
+// Text after the first "=" of the first line holding "version_type" and "=", or "".
+[[nodiscard]] std::string read_version_type(App& app, const std::string& path);
+
+// Sets the item count to the number of lines holding "," and the item index to 0.
+void count_entries(App& app, const std::string& path);
+
+// The same readers over text already in memory.
+[[nodiscard]] std::string last_label(std::string_view text, std::string_view marker);
+[[nodiscard]] std::string version_type_of(std::string_view text);
+[[nodiscard]] int count_entry_lines(std::string_view text);
+
+// --- Names, folders, entries ---
+
+// prefix + "_" + package + "_" + kind + ".xml", each part with spaces turned
+// into "_" and lowered; an empty part is left out with its "_".
+[[nodiscard]] std::string build_manifest_name(const std::string& prefix, const std::string& package,
+                                              const std::string& kind);
+
+// Every "\"-terminated prefix of the folder, in order, without empty ones:
+// "a\b\" gives "a\" and "a\b\" (as "a" and "a\b"); what follows the last "\"
+// is not a folder.
+[[nodiscard]] std::vector<std::string> target_folder_prefixes(std::string_view folder);
+
+// Creates the folders of target_folder_prefixes under the application
+// directory; failures are ignored. A folder that would lie outside the
+// application directory is never created.
+void create_target_folders(App& app, const std::string& folder);
+
+// True when a target folder or file name stays inside the application
+// directory: no ".." component, not absolute, no drive or stream colon.
+[[nodiscard]] bool stays_inside(std::string_view relative);
+
+// Adds the entry of one manifest line (which holds a ","), creating its
+// target folders first. A line whose source path has no file name adds
+// nothing; a line that points outside the application directory adds nothing
+// and creates nothing.
+void handle_entry_line(App& app, std::string_view line, EntryList& entries);
+
+// Where an entry is fetched from and written to.
+struct EntryTransfer {
+  std::string address;
+  std::string local_path;
+  bool operator==(const EntryTransfer&) const = default;
+};
+
+// "COMMON" source paths come from common_url, "GAMES" ones from game_url, the
+// rest from address_base; the local path is local_base + folder + file name.
+[[nodiscard]] EntryTransfer entry_transfer(const ManifestEntry& entry, const std::string& common_url,
+                                           const std::string& game_url,
+                                           const std::string& local_base,
+                                           const std::string& address_base);
+
+// --- Installation ---
+
+// Empties the list and fills it with every entry of the manifest.
+void read_full_entries(App& app, const std::string& manifest_path, EntryList& entries);
+// Empties the list and fills it with the entries after the first version
+// header that follows the first line holding installed_label.
+void read_delta_entries(App& app, const std::string& manifest_path,
+                        const std::string& installed_label, EntryList& entries);
+
+// Downloads every entry of the manifest; false at the first failed download.
+[[nodiscard]] bool install_full_manifest(App& app, EntryList& entries,
+                                         const std::string& manifest_path,
+                                         const std::string& local_base,
+                                         const std::string& address_base);
+
+// Downloads what the update manifest lists after the installed version;
+// nothing when the two labels are equal. False at the first failed download.
+[[nodiscard]] bool install_manifest_delta(App& app, EntryList& entries,
+                                          const std::string& manifest_path,
+                                          const std::string& local_base,
+                                          const std::string& address_base,
+                                          const std::string& installed_label,
+                                          const std::string& server_label);
+
+// Fetches the server's settings copy as "glo_stp.xml" and answers its version
+// type when its version line differs from the version setting, else "".
+[[nodiscard]] std::string check_launcher_update(App& app);
+
+}  // namespace tarvel
