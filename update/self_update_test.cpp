@@ -5,9 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
 
 #include "platform/command_line_shell.hpp"
 #include "tests/support/test_app.hpp"
+#include "tests/support/test_http_server.hpp"
 
 namespace tarvel {
 namespace {
@@ -144,6 +148,116 @@ TEST(ApplyLauncherUpdate, OnlyTheExactReleaseKindsAct) {
   EXPECT_TRUE(h.t.dir.exists("games/slot/a.swf"));
   EXPECT_TRUE(h.t.dir.exists("common_install.xml"));
   EXPECT_TRUE(h.t.message_box.shown().empty());
+}
+
+// Every entry under a folder with its contents ("<dir>" for folders) and mode.
+std::map<std::string, std::string> tree(const std::string& root) {
+  std::map<std::string, std::string> entries;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+    const std::string name = std::filesystem::relative(e.path(), root).string();
+    struct stat st {};
+    ::lstat(e.path().c_str(), &st);
+    std::string contents = "<dir>";
+    if (e.is_regular_file()) {
+      std::ifstream in(e.path(), std::ios::binary);
+      contents.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    entries[name] = contents + " " + std::to_string(st.st_mode & 07777);
+  }
+  return entries;
+}
+
+// A launcher folder after a version check found an "exe" release, and the
+// server it came from.
+struct ReplaceHarness {
+  testing::TempDir site;
+  testing::TestHttpServer server{site.path()};
+  testing::TestApp t;
+
+  ReplaceHarness() {
+    Settings& s = t.app.settings();
+    s.set_url(server.url("launcher/"));
+    s.set_exe_name("Tarvel.exe");
+    s.set_server_settings_copy_name("glo_stp.xml");
+    t.dir.write("Tarvel.exe", "old program");
+    EXPECT_EQ(::chmod((t.dir / "Tarvel.exe").c_str(), 0755), 0);
+    t.dir.write("setup.xml", "version=$version-1.1\n");
+    t.dir.write("glo_stp.xml", "version=$version-1.2\nversion_type=exe\n");
+    t.dir.write("Config.xml", "<Config>old</Config>");
+    t.dir.write("games/slot/a.swf", "a");
+    site.write("launcher/Tarvel.exe", "new program");
+    site.write("launcher/Config.xml", "<Config>new</Config>");
+  }
+
+  mode_t mode(const std::string& name) const {
+    struct stat st {};
+    EXPECT_EQ(::stat((t.dir / name).c_str(), &st), 0);
+    return st.st_mode & 07777;
+  }
+};
+
+TEST(ReplaceExecutable, NewProgramSettingsAndConfigThenAskForARestart) {
+  ReplaceHarness h;
+  ASSERT_EQ(::chmod((h.site / "launcher/Tarvel.exe").c_str(), 0600), 0);
+  EXPECT_TRUE(apply_launcher_update(h.t.app, "exe"));
+  EXPECT_EQ(h.t.dir.read("Tarvel.exe"), "new program");
+  EXPECT_EQ(h.mode("Tarvel.exe"), 0755u);
+  EXPECT_EQ(h.t.dir.read("setup.xml"), "version=$version-1.2\nversion_type=exe\n");
+  EXPECT_FALSE(h.t.dir.exists("glo_stp.xml"));
+  EXPECT_EQ(h.t.dir.read("Config.xml"), "<Config>new</Config>");
+  EXPECT_EQ(h.t.dir.read("games/slot/a.swf"), "a") << "an exe release purges nothing";
+  EXPECT_EQ(h.t.files.list("").size(), 4u) << "no backup and no temporary file left";
+  EXPECT_EQ(h.t.message_box.shown(),
+            (std::vector<RecordingMessageBox::Shown>{
+                {"Please Run the Application again...New Updates Installed", "Message"}}));
+  EXPECT_EQ(h.t.app.settings().restart_pending(), 1);
+}
+
+TEST(ReplaceExecutable, AFailedDownloadLeavesTheFolderAsItWas) {
+  for (const auto fault :
+       {testing::TestHttpServer::Fault::not_found, testing::TestHttpServer::Fault::reset_mid_body,
+        testing::TestHttpServer::Fault::short_body}) {
+    ReplaceHarness h;
+    h.t.app.settings().set_restart_pending(7);
+    const auto before = tree(h.t.dir.path());
+    h.server.set_fault("launcher/Tarvel.exe", fault);
+    EXPECT_TRUE(apply_launcher_update(h.t.app, "exe"));
+    EXPECT_EQ(tree(h.t.dir.path()), before);
+    EXPECT_EQ(h.t.app.settings().restart_pending(), 0);
+    EXPECT_TRUE(h.t.message_box.shown().empty());
+    EXPECT_EQ(h.t.app.settings().take_status(), (Status{401, "Err=401"}));
+  }
+}
+
+TEST(ReplaceExecutable, AFailedConfigFetchKeepsTheOldConfiguration) {
+  ReplaceHarness h;
+  h.server.set_fault("launcher/Config.xml", testing::TestHttpServer::Fault::reset_mid_body);
+  EXPECT_TRUE(apply_launcher_update(h.t.app, "exe"));
+  EXPECT_EQ(h.t.dir.read("Config.xml"), "<Config>old</Config>");
+  EXPECT_EQ(h.t.dir.read("Tarvel.exe"), "new program");
+  EXPECT_EQ(h.t.app.settings().restart_pending(), 1);
+}
+
+TEST(ReplaceExecutable, FullPurgesFirstAndTheSettingsCopySurvivesToBeMoved) {
+  ReplaceHarness h;
+  h.t.dir.write("common_install.xml", "$version-1.0\n");
+  EXPECT_TRUE(apply_launcher_update(h.t.app, "full"));
+  EXPECT_FALSE(h.t.dir.exists("games"));
+  EXPECT_FALSE(h.t.dir.exists("common_install.xml"));
+  EXPECT_EQ(h.t.dir.read("setup.xml"), "version=$version-1.2\nversion_type=exe\n");
+  EXPECT_EQ(h.t.dir.read("Tarvel.exe"), "new program");
+  EXPECT_EQ(h.t.app.settings().restart_pending(), 1);
+}
+
+TEST(ReplaceExecutable, AnUnusableLauncherNameReplacesNothing) {
+  for (const char* name : {"", "..", "bin/Tarvel.exe", "..\\Tarvel.exe"}) {
+    ReplaceHarness h;
+    h.t.app.settings().set_exe_name(name);
+    const auto before = tree(h.t.dir.path());
+    EXPECT_TRUE(apply_launcher_update(h.t.app, "exe"));
+    EXPECT_EQ(tree(h.t.dir.path()), before) << name;
+    EXPECT_EQ(h.t.app.settings().restart_pending(), 0);
+  }
 }
 
 }  // namespace
