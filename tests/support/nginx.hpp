@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+#include "tests/support/temp_dir.hpp"
+
+namespace tarvel::testing {
+
+// A real nginx serving one folder on a free 127.0.0.1 port, with its
+// configuration, pid file and logs in a temporary folder of its own. Started
+// by the constructor, stopped by the destructor. Check running() before use:
+// it is false when nginx is missing or would not start.
+class Nginx {
+ public:
+  explicit Nginx(std::string root);
+  ~Nginx();
+  Nginx(const Nginx&) = delete;
+  Nginx& operator=(const Nginx&) = delete;
+
+  [[nodiscard]] bool running() const { return pid_ > 0; }
+  [[nodiscard]] int port() const { return port_; }
+  // "http://127.0.0.1:<port>/" + path.
+  [[nodiscard]] std::string url(const std::string& path = "") const;
+  // What nginx wrote to its error log (for a failure message).
+  [[nodiscard]] std::string error_log() const;
+
+ private:
+  bool start_on(int port);
+  void stop();
+
+  std::string root_;
+  TempDir dir_;
+  int port_ = 0;
+  pid_t pid_ = -1;
+};
+
+}  // namespace tarvel::testing
