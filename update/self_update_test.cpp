@@ -249,6 +249,33 @@ TEST(ReplaceExecutable, FullPurgesFirstAndTheSettingsCopySurvivesToBeMoved) {
   EXPECT_EQ(h.t.app.settings().restart_pending(), 1);
 }
 
+// A clock stopped at 5 March 2017, 14:07:09 UTC.
+class StoppedClock final : public Clock {
+ public:
+  [[nodiscard]] UtcTime utc_now() const override {
+    UtcTime t;
+    t.year = 2017, t.month = 3, t.day = 5, t.hour = 14, t.minute = 7, t.second = 9;
+    return t;
+  }
+  [[nodiscard]] std::uint64_t tick_ms() const override { return 0; }
+};
+
+TEST(ReplaceExecutable, ALauncherThatCannotBeMovedAsideIsNotReplaced) {
+  ReplaceHarness h;
+  StoppedClock clock;
+  App app(Services{h.t.files, h.t.message_box, clock, h.t.resolver, h.t.echo_sockets, h.t.http_get,
+                   h.t.shell});
+  app.settings().locked([&](SettingsValues& v) { v = h.t.app.settings().snapshot(); });
+  // A folder under the backup name: the move over it fails, and downloading
+  // now would first delete the only copy of the running launcher.
+  h.t.dir.write("Tarvel.exe_2017_3_5_7_9/in-the-way", "x");
+  const auto before = tree(h.t.dir.path());
+  EXPECT_TRUE(apply_launcher_update(app, "exe"));
+  EXPECT_EQ(tree(h.t.dir.path()), before);
+  EXPECT_EQ(app.settings().restart_pending(), 0);
+  EXPECT_TRUE(h.server.requests().empty());
+}
+
 TEST(ReplaceExecutable, AnUnusableLauncherNameReplacesNothing) {
   for (const char* name : {"", "..", "bin/Tarvel.exe", "..\\Tarvel.exe"}) {
     ReplaceHarness h;
