@@ -51,31 +51,72 @@ bool climbs(std::string_view component) {
   return component.find_first_not_of(". ") == std::string_view::npos;
 }
 
-// Reads manifest lines into an entry list, creating each target folder only
-// once per manifest: a package lists hundreds of files per folder.
+// Calls fn with each line of a text as a file read in text mode gives them
+// (see text_lines), without building a list: manifests run to 100,000 lines.
+template <typename Fn>
+void for_each_line(std::string_view text, Fn&& fn) {
+  std::size_t start = 0;
+  while (start < text.size()) {
+    auto end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    fn(line);
+    start = end + 1;
+  }
+}
+
+bool has_comma(std::string_view line) { return line.find(',') != std::string_view::npos; }
+
+// A file name of dots alone ("." included) names a folder, never a file.
+bool safe_file_name(std::string_view name) {
+  return stays_inside(name) && (name.empty() || name.find_first_not_of(". ") != std::string_view::npos);
+}
+
+// Reads manifest lines into an entry list. Each folder is created once per
+// manifest: a package lists hundreds of files per folder, and creating a
+// folder is far dearer than remembering that it was made.
 class EntryReader {
  public:
-  EntryReader(App& app, EntryList& entries) : app_(app), entries_(entries) { entries_.clear(); }
+  // The list is sized for every entry line of the text up front: growing it
+  // step by step would copy and touch several times the memory.
+  EntryReader(App& app, EntryList& entries, std::string_view text)
+      : app_(app), entries_(entries), base_(app.settings().application_directory()) {
+    entries_.clear();
+    entries_.reserve(static_cast<std::size_t>(count_entry_lines(text)));
+  }
 
   void handle(std::string_view line) {
     const auto comma = line.find(',');
     const std::string_view source = line.substr(0, comma);
-    const std::string folder = without_white_space(line.substr(comma + 1));
+    std::string folder = without_white_space(line.substr(comma + 1));
     const auto separator = source.find_last_of("/\\");
     const std::string_view file_name =
         separator == std::string_view::npos ? std::string_view() : source.substr(separator + 1);
-    if (!stays_inside(folder) || !stays_inside(file_name)) return;
-    if (made_.insert(folder).second) create_target_folders(app_, folder);
+    if (!stays_inside(folder) || !safe_file_name(file_name) ||
+        !stays_inside(folder + std::string(file_name))) {
+      return;
+    }
+    make_folders(folder);
     if (file_name.empty()) return;
     std::string remote(source);
     std::replace(remote.begin(), remote.end(), '\\', '/');
-    entries_.push_back({std::string(file_name), folder, std::move(remote)});
+    entries_.push_back({std::string(file_name), std::move(folder), std::move(remote)});
   }
 
  private:
+  void make_folders(const std::string& folder) {
+    if (folder.empty() || !folders_.insert(folder).second) return;
+    for (const std::string& prefix : target_folder_prefixes(folder)) {
+      if (prefixes_.insert(prefix).second) app_.files().create_directory(base_ + prefix);
+    }
+  }
+
   App& app_;
   EntryList& entries_;
-  std::unordered_set<std::string> made_;
+  const std::string base_;
+  std::unordered_set<std::string> folders_;
+  std::unordered_set<std::string> prefixes_;
 };
 
 bool download_entries(App& app, const EntryList& entries, const std::string& local_base,
@@ -98,12 +139,12 @@ std::string after_prefix(const std::string& remote, std::size_t prefix_size) {
 }  // namespace
 
 std::string last_label(std::string_view text, std::string_view marker) {
-  std::string label;
-  for (const std::string_view line : text_lines(text)) {
+  std::string_view label;
+  for_each_line(text, [&](std::string_view line) {
     const auto at = line.find(marker);
     if (at != std::string_view::npos) label = line.substr(at);
-  }
-  return label;
+  });
+  return std::string(label);
 }
 
 std::string version_type_of(std::string_view text) {
@@ -117,9 +158,7 @@ std::string version_type_of(std::string_view text) {
 
 int count_entry_lines(std::string_view text) {
   int count = 0;
-  for (const std::string_view line : text_lines(text)) {
-    if (contains(line, ",")) ++count;
-  }
+  for_each_line(text, [&](std::string_view line) { count += has_comma(line) ? 1 : 0; });
   return count;
 }
 
@@ -184,7 +223,7 @@ void create_target_folders(App& app, const std::string& folder) {
 
 void handle_entry_line(App& app, std::string_view line, EntryList& entries) {
   EntryList added;
-  EntryReader reader(app, added);
+  EntryReader reader(app, added, line);
   reader.handle(line);
   entries.insert(entries.end(), added.begin(), added.end());
 }
@@ -205,28 +244,28 @@ EntryTransfer entry_transfer(const ManifestEntry& entry, const std::string& comm
 }
 
 void read_full_entries(App& app, const std::string& manifest_path, EntryList& entries) {
-  EntryReader reader(app, entries);
   const std::string text = file_text(app, manifest_path);
-  for (const std::string_view line : text_lines(text)) {
-    if (contains(line, ",")) reader.handle(line);
-  }
+  EntryReader reader(app, entries, text);
+  for_each_line(text, [&](std::string_view line) {
+    if (has_comma(line)) reader.handle(line);
+  });
 }
 
 void read_delta_entries(App& app, const std::string& manifest_path,
                         const std::string& installed_label, EntryList& entries) {
   enum class State { seek_installed, seek_next_header, collect };
-  EntryReader reader(app, entries);
   const std::string text = file_text(app, manifest_path);
+  EntryReader reader(app, entries, text);
   State state = State::seek_installed;
-  for (const std::string_view line : text_lines(text)) {
+  for_each_line(text, [&](std::string_view line) {
     if (state == State::seek_installed) {
       if (contains(line, installed_label)) state = State::seek_next_header;
     } else if (state == State::seek_next_header) {
       if (contains(line, kVersionMarker)) state = State::collect;
-    } else if (contains(line, ",")) {
+    } else if (has_comma(line)) {
       reader.handle(line);
     }
-  }
+  });
 }
 
 bool install_full_manifest(App& app, EntryList& entries, const std::string& manifest_path,

@@ -129,7 +129,7 @@ TEST_F(EntryHandling, HostileLinesAreRefused) {
   const std::string escape = "escape-" + std::filesystem::path(t.dir.path()).filename().string();
   for (const std::string& line : Strings{"a/x.swf,..\\" + escape + "\\", "a/x.swf,games\\..\\..\\" + escape + "\\",
         "a/x.swf," + t.dir.path() + "\\..\\" + escape + "\\", "a/x.swf,C:\\" + escape + "\\",
-        "a/x.swf,a/../../" + escape + "/", "a/..,games\\", "a\\..,", "a/x:y.swf,f\\"}) {
+        "a/x.swf,a/../../" + escape + "/", "a/..,games\\", "a\\..,", "a/x:y.swf,f\\", "a/.,.", "a/.,games\\.", "a/.,"}) {
     EXPECT_EQ(handle(line), EntryList{}) << line;
   }
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(t.dir.path()).parent_path() / escape));

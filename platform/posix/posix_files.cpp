@@ -37,6 +37,23 @@ bool write_all(int fd, const std::string& contents) {
   return true;
 }
 
+std::optional<std::string> read_all(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
+  std::string contents(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)) + 1, '\0');
+  std::size_t used = 0;
+  while (true) {
+    if (used == contents.size()) contents.resize(contents.size() * 2);
+    const ssize_t n = ::read(fd, contents.data() + used, contents.size() - used);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    used += static_cast<std::size_t>(n);
+  }
+  contents.resize(used);
+  return contents;
+}
+
 }  // namespace
 
 PosixFiles::PosixFiles(std::string root) : root_(std::move(root)) {
@@ -53,12 +70,13 @@ std::string PosixFiles::native_path(const std::string& path) const {
 }
 
 std::optional<std::string> PosixFiles::read(const std::string& path) const {
-  std::ifstream in(native_path(path), std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream contents;
-  contents << in.rdbuf();
-  if (in.bad()) return std::nullopt;
-  return contents.str();
+  // One read into a buffer of the file's size: manifests run to megabytes
+  // and are read on every installation.
+  const int fd = ::open(native_path(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::optional<std::string> contents = read_all(fd);
+  ::close(fd);
+  return contents;
 }
 
 bool PosixFiles::write(const std::string& path, const std::string& contents) {

@@ -1,0 +1,231 @@
+// Times the download engine against the curl command-line tool on the same
+// loopback nginx, and the manifest scan on large manifests. Prints the ratios
+// on its last line:
+//   ratio small=<ours/curl> large=<ours/curl> rss_mib=<peak RSS> manifest_ms=<ms>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "tests/support/nginx.hpp"
+#include "tests/support/test_app.hpp"
+#include "update/download.hpp"
+#include "update/manifest.hpp"
+
+extern char** environ;
+
+namespace tarvel::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kSmallFiles = 2000;
+constexpr std::size_t kSmallBytes = 4 * 1024;
+constexpr int kSmallFolders = 20;
+constexpr int kRounds = 5;
+constexpr int kLargeRounds = 3;
+
+double elapsed_ms(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+std::string padded(int n, int width) {
+  std::string text = std::to_string(n);
+  return std::string(static_cast<std::size_t>(std::max(0, width - static_cast<int>(text.size()))), '0') + text;
+}
+
+// Runs a program and waits for it; its time is what the caller measures.
+bool run(const std::vector<std::string>& arguments) {
+  std::vector<char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::string small_remote(int i) {
+  return std::string("small/d") + padded(i % kSmallFolders, 2) + "/f" + padded(i, 4) + ".bin";
+}
+
+void make_served_tree(const testing::TempDir& served, std::size_t large_mib) {
+  const std::string block(kSmallBytes, 's');
+  for (int i = 0; i < kSmallFiles; ++i) served.write(small_remote(i), block);
+  std::ofstream large(served / "large.bin", std::ios::binary);
+  std::string chunk(1024 * 1024, '\0');
+  for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<char>(i * 131 + 7);
+  for (std::size_t mib = 0; mib < large_mib; ++mib) large.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+}
+
+double ours_small(const testing::Nginx& nginx) {
+  testing::TestApp t;
+  std::string manifest = "$version-1.0\n";
+  for (int i = 0; i < kSmallFiles; ++i) {
+    manifest += small_remote(i) + std::string(",d") + padded(i % kSmallFolders, 2) + "\\\n";
+  }
+  t.dir.write("small.xml", manifest);
+  t.app.settings().set_url(nginx.url());
+  CurlHttpGet::close_idle_connections();
+  EntryList entries;
+  const auto start = Clock::now();
+  const bool ok = install_full_manifest(t.app, entries, "small.xml",
+                                        t.app.settings().application_directory(), nginx.url());
+  const double ms = elapsed_ms(start);
+  if (!ok || t.dir.read("d07/f1987.bin").size() != kSmallBytes) std::cerr << "small install failed\n";
+  return ms;
+}
+
+double curl_small(const testing::Nginx& nginx) {
+  testing::TempDir out;
+  std::string config = "silent\nfail\ncreate-dirs\n";
+  for (int i = 0; i < kSmallFiles; ++i) {
+    std::string name = "d";
+    name += padded(i % kSmallFolders, 2);
+    name += "/f";
+    name += padded(i, 4);
+    name += ".bin";
+    config += "url = \"" + nginx.url(small_remote(i)) + "\"\noutput = \"" + (out / name) + "\"\n";
+  }
+  out.write("curl.cfg", config);
+  const auto start = Clock::now();
+  const bool ok = run({"curl", "-K", out / "curl.cfg"});
+  const double ms = elapsed_ms(start);
+  if (!ok || out.read("d07/f1987.bin").size() != kSmallBytes) std::cerr << "curl small failed\n";
+  return ms;
+}
+
+double ours_large(const testing::Nginx& nginx, std::size_t bytes) {
+  testing::TestApp t;
+  CurlHttpGet::close_idle_connections();
+  const auto start = Clock::now();
+  const bool ok = download_file(t.app, nginx.url("large.bin"), t.app.settings().application_directory() + "large.bin");
+  const double ms = elapsed_ms(start);
+  if (!ok || std::filesystem::file_size(t.dir / "large.bin") != bytes) std::cerr << "large download failed\n";
+  return ms;
+}
+
+double curl_large(const testing::Nginx& nginx, std::size_t bytes) {
+  testing::TempDir out;
+  const auto start = Clock::now();
+  const bool ok = run({"curl", "-s", "-f", "-o", out / "large.bin", nginx.url("large.bin")});
+  const double ms = elapsed_ms(start);
+  if (!ok || std::filesystem::file_size(out / "large.bin") != bytes) std::cerr << "curl large failed\n";
+  return ms;
+}
+
+// A cumulative update manifest: a version header every 1000 lines, entries
+// spread over 100 folders. Written line by line, so the benchmark's own
+// data does not swell the peak RSS it reports.
+void write_big_manifest(const std::string& path, int lines) {
+  std::ofstream out(path, std::ios::binary);
+  for (int i = 0; i < lines; ++i) {
+    if (i % 1000 == 0) {
+      out << "$version-1." << padded(i / 1000, 6) << "\n";
+    } else {
+      const std::string folder = padded(i % 100, 3);
+      out << "GAMES/slot/d" << folder << "/f" << i << ".swf,games\\slot\\d" << folder << "\\\n";
+    }
+  }
+}
+
+struct Scan {
+  double first_ms;  // into an empty application directory: the folders are made
+  double ms;        // over the installed tree, as an update finds it
+};
+
+// count entries + the delta scan from the middle version on (no downloads).
+Scan manifest_scan(int lines) {
+  testing::TestApp t;
+  write_big_manifest(t.dir / "u.xml", lines);
+  const std::string installed = std::string("$version-1.") + padded(lines / 2000, 6);
+  Scan scan{};
+  for (double* ms : {&scan.first_ms, &scan.ms}) {
+    EntryList entries;
+    const auto start = Clock::now();
+    count_entries(t.app, "u.xml");
+    read_delta_entries(t.app, "u.xml", installed, entries);
+    *ms = elapsed_ms(start);
+    if (entries.empty() || t.app.settings().item_count() == 0) std::cerr << "manifest scan found nothing\n";
+  }
+  return scan;
+}
+
+double timed(int rounds, const std::function<double()>& ours, const std::function<double()>& theirs,
+             const char* label) {
+  std::vector<double> ours_ms, theirs_ms;
+  for (int round = 0; round < rounds; ++round) {
+    ours_ms.push_back(ours());
+    theirs_ms.push_back(theirs());
+  }
+  const double ours_median = median(ours_ms), theirs_median = median(theirs_ms);
+  std::printf("%s: ours_ms=%.1f curl_ms=%.1f (medians of %d)\n", label, ours_median, theirs_median, rounds);
+  return ours_median / theirs_median;
+}
+
+}  // namespace
+
+void report_manifest_scans(double& at_100k) {
+  std::vector<double> first10k, first100k, scan10k, scan100k;
+  for (int round = 0; round < kRounds; ++round) {
+    const Scan small = manifest_scan(10000), big = manifest_scan(100000);
+    first10k.push_back(small.first_ms);
+    first100k.push_back(big.first_ms);
+    scan10k.push_back(small.ms);
+    scan100k.push_back(big.ms);
+  }
+  at_100k = median(scan100k);
+  std::printf("manifest (folders made, 103 of them): lines=10000 ms=%.2f lines=100000 ms=%.2f\n",
+              median(first10k), median(first100k));
+  std::printf("manifest: lines=10000 ms=%.2f lines=100000 ms=%.2f\n", median(scan10k), at_100k);
+}
+
+int run_bench(int argc, char** argv) {
+  const std::string first = argc > 1 ? argv[1] : "";
+  if (first == "manifest") {
+    double ms = 0;
+    report_manifest_scans(ms);
+    return 0;
+  }
+  const std::size_t large_mib = first.empty() ? 512 : std::stoul(first);
+  const std::size_t large_bytes = large_mib * 1024 * 1024;
+  testing::TempDir served;
+  make_served_tree(served, large_mib);
+  testing::Nginx nginx(served.path());
+  if (!nginx.running()) {
+    std::cerr << "nginx did not start:\n" << nginx.error_log();
+    return 1;
+  }
+  std::printf("nginx on 127.0.0.1:%d\n", nginx.port());
+  const double small = timed(kRounds, [&] { return ours_small(nginx); }, [&] { return curl_small(nginx); },
+                             "small 2000 x 4 KiB");
+  const double large = timed(kLargeRounds, [&] { return ours_large(nginx, large_bytes); },
+                             [&] { return curl_large(nginx, large_bytes); }, "large 1 file");
+  double manifest_ms = 0;
+  report_manifest_scans(manifest_ms);
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  std::printf("ratio small=%.3f large=%.3f rss_mib=%.1f manifest_ms=%.1f\n", small, large,
+              static_cast<double>(usage.ru_maxrss) / 1024.0, manifest_ms);
+  return 0;
+}
+
+}  // namespace tarvel::bench
+
+int main(int argc, char** argv) { return tarvel::bench::run_bench(argc, argv); }
