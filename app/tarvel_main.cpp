@@ -14,6 +14,7 @@
 #include "platform/posix/posix_echo.hpp"
 #include "platform/posix/posix_files.hpp"
 #include "platform/posix/posix_resolver.hpp"
+#include "platform/posix/posix_shell.hpp"
 #include "platform/posix/system_clock.hpp"
 #include "screens/error_screen.hpp"
 #include "update/download.hpp"
@@ -44,8 +45,17 @@ int main() {
   CurlHttpGet http_get;
   LockFileInstanceGuard instance_guard;
   CurlHttpPost http_post;
-  App app(Services{files, ui.message_boxes(), clock, resolver, echo_sockets, http_get, ui,
-                   instance_guard, http_post});
+  PosixShell shell(files);
+  App app(Services{.files = &files,
+                   .message_box = &ui.message_boxes(),
+                   .clock = &clock,
+                   .resolver = &resolver,
+                   .echo_sockets = &echo_sockets,
+                   .http_get = &http_get,
+                   .http_post = &http_post,
+                   .ui = &ui,
+                   .instance_guard = &instance_guard,
+                   .shell = &shell});
   load_default_language(app);
   const StartupParts parts{CError::show_modal, no_first_screen, download_file};
   (void)run_startup(app, parts);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cassert>
 #include <string>
 
 #include "core/probe.hpp"
@@ -8,26 +9,35 @@
 #include "platform/echo.hpp"
 #include "platform/files.hpp"
 #include "platform/http_get.hpp"
-#include "platform/instance_guard.hpp"
 #include "platform/http_post.hpp"
+#include "platform/instance_guard.hpp"
 #include "platform/message_box.hpp"
 #include "platform/resolver.hpp"
+#include "platform/shell.hpp"
 #include "platform/ui.hpp"
 
 namespace tarvel {
 
-// The platform services one launcher works with. main() builds the real ones;
-// tests build theirs around a temporary application directory.
+// The platform services one launcher works with, owned by whoever builds the
+// App: main() builds the real ones; tests build theirs around a temporary
+// application directory and swap single services by assigning one pointer.
+// Every service must be set before the App is made.
 struct Services {
-  Files& files;
-  MessageBox& message_box;
-  Clock& clock;
-  Resolver& resolver;
-  EchoSockets& echo_sockets;
-  HttpGet& http_get;
-  Ui& ui;
-  InstanceGuard& instance_guard;
-  HttpPost& http_post;
+  Files* files = nullptr;
+  MessageBox* message_box = nullptr;
+  Clock* clock = nullptr;
+  Resolver* resolver = nullptr;
+  EchoSockets* echo_sockets = nullptr;
+  HttpGet* http_get = nullptr;
+  HttpPost* http_post = nullptr;
+  Ui* ui = nullptr;
+  InstanceGuard* instance_guard = nullptr;
+  Shell* shell = nullptr;
+
+  [[nodiscard]] bool complete() const {
+    return files && message_box && clock && resolver && echo_sockets && http_get && http_post &&
+           ui && instance_guard && shell;
+  }
 };
 
 // One launcher: its settings record and the services it reaches the system
@@ -35,21 +45,24 @@ struct Services {
 class App {
  public:
   explicit App(Services services, std::string public_host = default_public_host())
-      : services_(services), public_host_(std::move(public_host)) {}
+      : services_(services), public_host_(std::move(public_host)) {
+    assert(services_.complete() && "every platform service must be set");
+  }
   App(const App&) = delete;
   App& operator=(const App&) = delete;
 
   [[nodiscard]] Settings& settings() { return settings_; }
   [[nodiscard]] const Settings& settings() const { return settings_; }
-  [[nodiscard]] Files& files() { return services_.files; }
-  [[nodiscard]] MessageBox& message_box() { return services_.message_box; }
-  [[nodiscard]] Clock& clock() { return services_.clock; }
-  [[nodiscard]] Resolver& resolver() { return services_.resolver; }
-  [[nodiscard]] EchoSockets& echo_sockets() { return services_.echo_sockets; }
-  [[nodiscard]] HttpGet& http_get() { return services_.http_get; }
-  [[nodiscard]] Ui& ui() { return services_.ui; }
-  [[nodiscard]] InstanceGuard& instance_guard() { return services_.instance_guard; }
-  [[nodiscard]] HttpPost& http_post() { return services_.http_post; }
+  [[nodiscard]] Files& files() { return *services_.files; }
+  [[nodiscard]] MessageBox& message_box() { return *services_.message_box; }
+  [[nodiscard]] Clock& clock() { return *services_.clock; }
+  [[nodiscard]] Resolver& resolver() { return *services_.resolver; }
+  [[nodiscard]] EchoSockets& echo_sockets() { return *services_.echo_sockets; }
+  [[nodiscard]] HttpGet& http_get() { return *services_.http_get; }
+  [[nodiscard]] Ui& ui() { return *services_.ui; }
+  [[nodiscard]] InstanceGuard& instance_guard() { return *services_.instance_guard; }
+  [[nodiscard]] HttpPost& http_post() { return *services_.http_post; }
+  [[nodiscard]] Shell& shell() { return *services_.shell; }
 
   // The host whose name lookup tells the launcher it is online.
   [[nodiscard]] const std::string& public_host() const { return public_host_; }

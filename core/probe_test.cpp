@@ -121,8 +121,10 @@ class FakeEchoSockets final : public EchoSockets {
 struct EchoHarness {
   explicit EchoHarness()
       : sockets(log),
-        app(Services{t.files, t.message_box, t.clock, resolver, sockets, t.http_get, t.ui,
-                     t.instance_guard, t.http_post}) {
+        app(t.services_with([this](Services& s) {
+          s.resolver = &resolver;
+          s.echo_sockets = &sockets;
+        })) {
     resolver.add("dl.test", {127, 0, 0, 1});
   }
   testing::TestApp t;

@@ -35,8 +35,10 @@ class StubEchoSockets final : public EchoSockets {
 // with stand-ins for the screens and a downloader serving from a map.
 struct Startup {
   explicit Startup(std::string public_host = "localhost")
-      : app(Services{t.files, t.message_box, t.clock, resolver, sockets, t.http_get, t.ui,
-                     t.instance_guard, t.http_post},
+      : app(t.services_with([this](Services& s) {
+              s.resolver = &resolver;
+              s.echo_sockets = &sockets;
+            }),
             std::move(public_host)) {
     resolver.add("localhost", {127, 0, 0, 1});
     resolver.add("old.test", {127, 0, 0, 2});

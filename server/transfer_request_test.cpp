@@ -35,8 +35,7 @@ constexpr UtcTime k5March2017{2017, 3, 5, 12, 0, 0, 0};
 struct TransferHarness {
   explicit TransferHarness(std::deque<UtcTime> times = {k5March2017})
       : clock(std::move(times)),
-        app(Services{t.files, t.message_box, clock, t.resolver, t.echo_sockets, t.http_get, t.ui,
-                     t.instance_guard, t.http_post}) {
+        app(t.services_with([this](Services& s) { s.clock = &clock; })) {
     app.settings().set_application_directory(t.dir.path() + "/");
     app.settings().set_user_name("Ab");
     app.settings().set_selected_language("en");

@@ -18,8 +18,10 @@ class NoEchoSockets final : public EchoSockets {
 // A launcher beside a download server whose files live in their own folder.
 struct RelocatingLauncher {
   RelocatingLauncher()
-      : app(Services{t.files, t.message_box, t.clock, resolver, sockets, t.http_get, t.ui,
-                     t.instance_guard, t.http_post},
+      : app(t.services_with([this](Services& s) {
+              s.resolver = &resolver;
+              s.echo_sockets = &sockets;
+            }),
             "localhost") {
     resolver.add("localhost", {127, 0, 0, 1});
   }

@@ -14,8 +14,7 @@ using Kind = TranscriptEntry::Kind;
 // Names resolve from a table: "localhost" is online, anything else is not.
 struct StartupWithScreens {
   explicit StartupWithScreens(std::string public_host)
-      : app(Services{t.files, t.message_box, t.clock, resolver, t.echo_sockets, t.http_get, t.ui,
-                     t.instance_guard, t.http_post},
+      : app(t.services_with([this](Services& s) { s.resolver = &resolver; }),
             std::move(public_host)) {
     resolver.add("localhost", {127, 0, 0, 1});
     t.dir.write("app-popup/errorMsg.swf", "prefix Err= #3 -> command ok\n");

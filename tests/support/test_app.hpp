@@ -6,13 +6,13 @@
 
 #include "core/app.hpp"
 #include "platform/curl/curl_http_get.hpp"
+#include "platform/curl/curl_http_post.hpp"
 #include "platform/headless/headless_ui.hpp"
 #include "platform/headless/scripted_movie.hpp"
 #include "platform/posix/lock_file_guard.hpp"
-#include "platform/curl/curl_http_post.hpp"
 #include "platform/posix/posix_echo.hpp"
 #include "platform/posix/posix_files.hpp"
-#include "platform/posix/posix_resolver.hpp"
+#include "platform/posix/posix_shell.hpp"
 #include "platform/posix/system_clock.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -33,19 +33,26 @@ class TableResolver final : public Resolver {
   std::map<std::string, Ipv4Address> table_;
 };
 
+// Answers "localhost" and 127.x.x.x literals and nothing else, without ever
+// asking a name server: tests must send nothing beyond the loopback.
+class LoopbackResolver final : public Resolver {
+ public:
+  [[nodiscard]] std::optional<Ipv4Address> resolve(const std::string& host) override;
+};
+
 // A launcher rooted in its own temporary application directory, with real
-// files, the real clock, the system resolver and recorded message boxes.
-// The public host is "localhost", so the connectivity probe passes here.
-// Screens run on the headless kernel with scripted movies on a test clock;
-// the instance guard keeps its lock file inside the temporary directory.
+// files, the real clock, HTTP on libcurl, a loopback-only resolver and
+// recorded message boxes. The public host is "localhost", so the connectivity
+// probe passes; a name under ".invalid" makes it fail. Screens run on the
+// headless kernel with scripted movies on a test clock; the instance guard
+// keeps its lock file inside the temporary directory.
 struct TestApp {
   explicit TestApp(std::string public_host = "localhost")
       : files(dir.path()),
         ui(loop_clock, movies, transcript, &message_box),
         instance_guard(dir.path() + "/.run"),
-        app(Services{files, message_box, clock, resolver, echo_sockets, http_get,
-                     ui, instance_guard, http_post},
-            std::move(public_host)) {
+        shell(files),
+        app(services(), std::move(public_host)) {
     app.settings().set_application_directory(dir.path() + "/");
   }
   // Test servers stop promptly once no client holds a connection open.
@@ -53,19 +60,41 @@ struct TestApp {
   TestApp(const TestApp&) = delete;
   TestApp& operator=(const TestApp&) = delete;
 
+  // This launcher's services, for building another App that swaps one of them.
+  [[nodiscard]] Services services() {
+    return Services{.files = &files,
+                    .message_box = &message_box,
+                    .clock = &clock,
+                    .resolver = &resolver,
+                    .echo_sockets = &echo_sockets,
+                    .http_get = &http_get,
+                    .http_post = &http_post,
+                    .ui = &ui,
+                    .instance_guard = &instance_guard,
+                    .shell = &shell};
+  }
+  // The same services with some swapped: change(services) assigns the others.
+  template <typename Change>
+  [[nodiscard]] Services services_with(Change&& change) {
+    Services changed = services();
+    change(changed);
+    return changed;
+  }
+
   TempDir dir;
   PosixFiles files;
   RecordingMessageBox message_box;
   SystemClock clock;
-  PosixResolver resolver;
+  LoopbackResolver resolver;
   PosixEchoSockets echo_sockets;
   CurlHttpGet http_get;
+  CurlHttpPost http_post;
   TestLoopClock loop_clock;
   RecordingTranscript transcript;
   ScriptedMovieHost movies{files};
   HeadlessUi ui;
   LockFileInstanceGuard instance_guard;
-  CurlHttpPost http_post;
+  PosixShell shell;
   App app;
 };
 

@@ -1,0 +1,152 @@
+#include "update/common_package.hpp"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/test_app.hpp"
+#include "tests/support/test_http_server.hpp"
+
+namespace tarvel {
+namespace {
+
+using testing::TestHttpServer;
+
+constexpr const char* kInstallManifest =
+    "$version-1.0\n"
+    "COMMON/app-popup/login.swf,app-popup\\\n"
+    "COMMON/app-popup/images/logo.png, app-popup\\images\\ \n"
+    "GAMES/slot/a.swf,games\\slot\\\n"
+    "shared/readme.txt,\n";
+
+// The first block is what a client without any update already has.
+constexpr const char* kUpdateManifest =
+    "$version-1.0\n"
+    "COMMON/app-popup/old.swf,app-popup\\\n"
+    "$version-1.1\n"
+    "COMMON/app-popup/login.swf,app-popup\\\n"
+    "$version-1.2\n"
+    "GAMES/slot/b.swf,games\\slot\\\n";
+
+// A download server in its own folder and a launcher pointed at it.
+struct CommonHarness {
+  testing::TempDir site;
+  TestHttpServer server{site.path()};
+  testing::TestApp t;
+
+  CommonHarness() {
+    Settings& s = t.app.settings();
+    s.set_url(server.url("launcher/"));
+    s.set_common_url(server.url("common/"));
+    s.set_game_url(server.url("games/"));
+    s.set_common_install("common_install.xml");
+    s.set_common_update("common_update.xml");
+    site.write("common/common_install.xml", kInstallManifest);
+    site.write("common/common_update.xml", kUpdateManifest);
+    site.write("common/app-popup/login.swf", "login 1.0");
+    site.write("common/app-popup/old.swf", "old");
+    site.write("common/app-popup/images/logo.png", "logo image");
+    site.write("games/slot/a.swf", "a");
+    site.write("games/slot/b.swf", "b movie");
+    site.write("launcher/shared/readme.txt", "readme");
+  }
+
+  std::vector<std::string> requested_since(std::size_t first) const {
+    std::vector<std::string> paths;
+    const auto all = server.requests();
+    for (std::size_t i = first; i < all.size(); ++i) paths.push_back(all[i].path);
+    return paths;
+  }
+};
+
+TEST(InstallCommonPackage, InstallsThenAppliesTheWholeDeltaThenRestsWhenCurrent) {
+  CommonHarness h;
+  ASSERT_TRUE(install_common_package(h.t.app));
+  EXPECT_EQ(h.requested_since(0),
+            (std::vector<std::string>{"common/common_install.xml", "common/app-popup/login.swf",
+                                      "common/app-popup/images/logo.png", "games/slot/a.swf",
+                                      "launcher/shared/readme.txt"}));
+  EXPECT_EQ(h.t.dir.read("app-popup/login.swf"), "login 1.0");
+  EXPECT_EQ(h.t.dir.read("app-popup/images/logo.png"), "logo image");
+  EXPECT_EQ(h.t.dir.read("games/slot/a.swf"), "a");
+  EXPECT_EQ(h.t.dir.read("readme.txt"), "readme");
+  EXPECT_EQ(h.t.dir.read("common_install.xml"), kInstallManifest);
+  EXPECT_FALSE(h.t.dir.exists("temp_common_install.xml"));
+  EXPECT_FALSE(h.t.dir.exists("common_update.xml"));
+  EXPECT_EQ(h.t.app.settings().package_kind(), "common");
+  EXPECT_EQ(h.t.app.settings().item_count(), 4);
+  EXPECT_EQ(h.t.app.settings().item_index(), 4);
+
+  // No update applied yet, so the installed label is "": the first line
+  // counts as the installed header and everything after the next one comes.
+  h.site.write("common/app-popup/login.swf", "login 1.1");
+  std::size_t seen = h.server.requests().size();
+  ASSERT_TRUE(install_common_package(h.t.app));
+  EXPECT_EQ(h.requested_since(seen),
+            (std::vector<std::string>{"common/common_update.xml", "common/app-popup/login.swf",
+                                      "games/slot/b.swf"}));
+  EXPECT_EQ(h.t.dir.read("app-popup/login.swf"), "login 1.1");
+  EXPECT_FALSE(h.t.dir.exists("app-popup/old.swf"));
+  EXPECT_EQ(h.t.dir.read("common_update.xml"), kUpdateManifest);
+  EXPECT_FALSE(h.t.dir.exists("temp_ver.xml"));
+  EXPECT_EQ(h.t.app.settings().item_count(), 3) << "every line with a comma counts";
+
+  seen = h.server.requests().size();
+  ASSERT_TRUE(install_common_package(h.t.app));
+  EXPECT_EQ(h.requested_since(seen), (std::vector<std::string>{"common/common_update.xml"}));
+}
+
+TEST(InstallCommonPackage, AFaultMidListConvergesOnTheNextRunAndManifestsAdvanceOnlyAfter) {
+  CommonHarness h;
+  h.server.set_fault("common/app-popup/images/logo.png", TestHttpServer::Fault::reset_mid_body);
+  EXPECT_FALSE(install_common_package(h.t.app));
+  EXPECT_EQ(h.t.dir.read("app-popup/login.swf"), "login 1.0") << "fetched files stay";
+  EXPECT_FALSE(h.t.dir.exists("app-popup/images/logo.png"));
+  EXPECT_FALSE(h.t.dir.exists("games/slot/a.swf")) << "later entries are not fetched";
+  EXPECT_FALSE(h.t.dir.exists("common_install.xml"));
+  EXPECT_TRUE(h.t.dir.exists("temp_common_install.xml"));
+  EXPECT_EQ(h.t.app.settings().take_status(), (Status{401, "Err=401"}));
+
+  h.server.set_fault("common/app-popup/images/logo.png", TestHttpServer::Fault::none);
+  ASSERT_TRUE(install_common_package(h.t.app));
+  EXPECT_EQ(h.t.dir.read("app-popup/images/logo.png"), "logo image");
+  EXPECT_EQ(h.t.dir.read("games/slot/a.swf"), "a");
+  EXPECT_EQ(h.t.dir.read("readme.txt"), "readme");
+  EXPECT_EQ(h.t.dir.read("common_install.xml"), kInstallManifest);
+  EXPECT_FALSE(h.t.dir.exists("temp_common_install.xml"));
+
+  h.server.set_fault("games/slot/b.swf", TestHttpServer::Fault::short_body);
+  EXPECT_FALSE(install_common_package(h.t.app));
+  EXPECT_FALSE(h.t.dir.exists("common_update.xml")) << "the installed version did not move";
+  EXPECT_FALSE(h.t.dir.exists("games/slot/b.swf"));
+
+  h.server.set_fault("games/slot/b.swf", TestHttpServer::Fault::none);
+  ASSERT_TRUE(install_common_package(h.t.app));
+  EXPECT_EQ(h.t.dir.read("games/slot/b.swf"), "b movie");
+  EXPECT_EQ(h.t.dir.read("common_update.xml"), kUpdateManifest);
+}
+
+TEST(InstallCommonPackage, AMissingManifestFailsAndChangesNothingElse) {
+  CommonHarness h;
+  h.server.set_fault("common/common_install.xml", TestHttpServer::Fault::not_found);
+  EXPECT_FALSE(install_common_package(h.t.app));
+  EXPECT_TRUE(h.t.files.list("").empty());
+
+  h.server.set_fault("common/common_install.xml", TestHttpServer::Fault::none);
+  ASSERT_TRUE(install_common_package(h.t.app));
+  h.t.dir.write("common_update.xml", "$version-1.1\n");
+  h.server.set_fault("common/common_update.xml", TestHttpServer::Fault::server_error);
+  EXPECT_FALSE(install_common_package(h.t.app));
+  EXPECT_EQ(h.t.dir.read("common_update.xml"), "$version-1.1\n");
+}
+
+TEST(InstallCommonPackage, ManifestNamesThatLeaveTheFolderAreRefused) {
+  CommonHarness h;
+  h.t.app.settings().set_common_install("..\\escape.xml");
+  EXPECT_FALSE(install_common_package(h.t.app));
+  h.t.app.settings().set_common_install("common_install.xml");
+  h.t.app.settings().set_common_update("sub/../../x.xml");
+  EXPECT_FALSE(install_common_package(h.t.app));
+  EXPECT_TRUE(h.server.requests().empty());
+}
+
+}  // namespace
+}  // namespace tarvel

@@ -1,0 +1,114 @@
+#include "update/game_package.hpp"
+
+#include "core/app.hpp"
+#include "update/download.hpp"
+#include "update/manifest.hpp"
+#include "update/package_files.hpp"
+
+namespace tarvel {
+namespace {
+
+// The server's update manifest as the last status query fetched it.
+constexpr const char* kStatusCopyPrefix = "tmp_";
+
+// Everything one installation call works with, read once from the record.
+struct GamePackage {
+  std::string base_address;
+  std::string prefix;
+  std::string package_name;
+  std::string install_name;
+  std::string directory;
+  std::string url;
+};
+
+bool first_install(App& app, const GamePackage& package) {
+  const std::string temp = package.directory + kFirstInstallPrefix + package.install_name;
+  if (!download_file(app, package.base_address + package.install_name, temp)) return false;
+  count_entries(app, temp);
+  EntryList entries;
+  if (!install_full_manifest(app, entries, temp, package.directory, package.url)) return false;
+  // Renamed over the target in one step: the manifest appears only complete.
+  return app.files().move(temp, package.directory + package.install_name);
+}
+
+bool update_installed(App& app, const GamePackage& package) {
+  const std::string update_name =
+      build_manifest_name(package.prefix, package.package_name, kUpdateKind);
+  const std::string installed_label = read_version_label(app, package.install_name);
+  const std::string temp = app.settings().temp_manifest_name();
+  // No update manifest on the server: the package counts as current.
+  if (!download_file(app, package.base_address + update_name, temp)) return true;
+  const std::string server_label = read_version_label(app, temp);
+  if (server_label == installed_label) return true;
+  count_entries(app, temp);
+  EntryList entries;
+  if (!install_manifest_delta(app, entries, temp, package.directory, package.url, installed_label,
+                              server_label)) {
+    return false;
+  }
+  return app.files().move(temp, update_name);
+}
+
+}  // namespace
+
+std::string package_base_address(App& app, int source_code) {
+  Settings& settings = app.settings();
+  switch (source_code) {
+    case kSourceCommonUrl:
+      return settings.common_url();
+    case kSourceGameUrl:
+      return settings.game_url();
+    case kSourceGameLanguage:
+      return settings.game_language_address();
+    case kSourceCommonLanguage:
+      return settings.common_language_address();
+    default:
+      return settings.url();
+  }
+}
+
+const char* decide_package_status(const PackageLabels& labels) {
+  if (!labels.server_reached) return kPackageUpToDate;
+  if (labels.server_mandatory != labels.installed_mandatory) {
+    return labels.server_mandatory != labels.applied_mandatory ? kPackageMandatoryUpdate
+                                                               : kPackageUpToDate;
+  }
+  if (labels.server == labels.installed) return kPackageUpToDate;
+  if (labels.server != labels.applied) return kPackageUpdate;
+  return kPackageUpToDate;
+}
+
+bool install_game_package(App& app, const std::string& package_name, const std::string& group,
+                          int source_code) {
+  GamePackage package;
+  package.prefix = group.empty() ? app.settings().selected_language() : group;
+  package.package_name = package_name;
+  package.install_name = build_manifest_name(package.prefix, package_name, kInstallKind);
+  if (!is_plain_file_name(package.install_name)) return false;
+  package.base_address = package_base_address(app, source_code);
+  package.directory = app.settings().application_directory();
+  package.url = app.settings().url();
+  if (!can_be_opened(app, package.install_name)) return first_install(app, package);
+  return update_installed(app, package);
+}
+
+std::string game_package_status(App& app, const std::string& group, const std::string& package_name,
+                                int source_code) {
+  const std::string install_name = build_manifest_name(group, package_name, kInstallKind);
+  if (!is_plain_file_name(install_name)) return kPackageInstall;
+  if (!can_be_opened(app, install_name)) return kPackageInstall;
+  PackageLabels labels;
+  labels.installed = read_version_label(app, install_name);
+  labels.installed_mandatory = read_mandatory_label(app, install_name);
+  const std::string update_name = build_manifest_name(group, package_name, kUpdateKind);
+  labels.applied = read_version_label(app, update_name);
+  labels.applied_mandatory = read_mandatory_label(app, update_name);
+  const std::string server_copy = kStatusCopyPrefix + update_name;
+  labels.server_reached =
+      download_file(app, package_base_address(app, source_code) + update_name, server_copy);
+  labels.server = read_version_label(app, server_copy);
+  labels.server_mandatory = read_mandatory_label(app, server_copy);
+  return decide_package_status(labels);
+}
+
+}  // namespace tarvel

@@ -1,0 +1,157 @@
+#include "update/self_update.hpp"
+
+#include <algorithm>
+#include <string>
+
+#include "core/app.hpp"
+#include "core/settings_readers.hpp"
+#include "update/download.hpp"
+#include "update/package_files.hpp"
+
+namespace tarvel {
+namespace {
+
+constexpr const char* kKeptFileMarks[] = {".exe", ".dll", ".lib", ".dat"};
+constexpr const char* kKeptFileNames[] = {"Config.xml", "setup.xml", "glo_stp.xml"};
+constexpr const char* kKeptFolderNames[] = {"App_Images", "XMLFile"};
+
+// Config.xml is fetched under this name and renamed over the old one only
+// when it arrived, so a failed fetch leaves the configuration in place.
+constexpr const char* kConfigDownloadName = "temp_Config.xml";
+
+bool contains(const std::string& text, const char* part) {
+  return text.find(part) != std::string::npos;
+}
+
+template <typename Texts>
+bool equals_any(const std::string& name, const Texts& texts) {
+  return std::any_of(std::begin(texts), std::end(texts), [&](const char* t) { return name == t; });
+}
+
+// A "\" in a name on this disk would be read as a folder separator in the
+// launcher's path form and so address some other entry.
+bool addressable(const std::string& name) { return name.find('\\') == std::string::npos; }
+
+void purge(App& app) {
+  const std::string exe_name = app.settings().exe_name();
+  const DirectoryListing listing = list_directory(app, app.settings().application_directory());
+  for (const std::string& name : listing.files) {
+    if (!purge_keeps_file(name, exe_name) && addressable(name)) {
+      (void)app.shell().force_delete_file(name);
+    }
+  }
+  for (const std::string& name : listing.folders) {
+    if (!purge_keeps_folder(name) && addressable(name)) (void)app.shell().remove_folder_tree(name);
+  }
+}
+
+// The names one replacement works with, fixed when it begins.
+struct Replacement {
+  std::string executable;  // application directory + exe_name
+  std::string backup;      // relative to the application directory
+  std::string address;     // url + exe_name
+  std::string url;
+  std::string directory;
+};
+
+Replacement replacement(App& app) {
+  const SettingsValues values = app.settings().snapshot();
+  return {values.application_directory + values.exe_name,
+          backup_name(values.exe_name, app.clock().utc_now()), values.url + values.exe_name,
+          values.url, values.application_directory};
+}
+
+// Moves the running executable out of the way. A launcher that is not where
+// exe_name says has nothing to keep; one that cannot be moved must not be
+// replaced, or the download would delete it.
+bool set_aside(App& app, const Replacement& r) {
+  if (app.files().kind(r.executable) == Files::Kind::missing) return true;
+  return app.files().move(r.executable, r.backup);
+}
+
+bool fetch_executable(App& app, const Replacement& r) {
+  return download_file(app, r.address, r.executable) && app.shell().mark_executable(r.executable);
+}
+
+// Leaves the folder as it was before the replacement began.
+void put_back(App& app, const Replacement& r) {
+  if (app.files().kind(r.backup) == Files::Kind::missing) {
+    (void)app.files().remove_file(r.executable);
+  } else {
+    (void)app.files().move(r.backup, r.executable);
+  }
+  app.settings().set_restart_pending(0);
+}
+
+void fetch_config(App& app, const Replacement& r) {
+  const std::string temp = r.directory + kConfigDownloadName;
+  if (download_file(app, r.url + kConfigFileName, temp)) {
+    (void)app.files().move(temp, r.directory + kConfigFileName);
+  }
+}
+
+void finish_replacement(App& app, const Replacement& r) {
+  const std::string settings_copy = app.settings().server_settings_copy_name();
+  if (is_plain_file_name(settings_copy)) {
+    (void)app.shell().move_replacing(settings_copy, kSettingsFileName);
+  }
+  fetch_config(app, r);
+  // Where the old program still runs from its file, this delete fails; the
+  // start-up cleanup removes the backup on a later start.
+  (void)app.files().remove_file(r.backup);
+  app.message_box().show(kRestartMessage, kRestartCaption);
+  app.settings().set_restart_pending(1);
+}
+
+void replace_executable(App& app) {
+  if (!is_plain_file_name(app.settings().exe_name())) {
+    app.settings().set_restart_pending(0);
+    return;
+  }
+  const Replacement r = replacement(app);
+  if (!set_aside(app, r)) {
+    app.settings().set_restart_pending(0);
+    return;
+  }
+  if (!fetch_executable(app, r)) {
+    put_back(app, r);
+    return;
+  }
+  finish_replacement(app, r);
+}
+
+}  // namespace
+
+DirectoryListing list_directory(App& app, const std::string& directory) {
+  DirectoryListing listing;
+  for (const Files::Entry& entry : app.files().list(directory)) {
+    const std::string& name = entry.name;
+    if (name.empty() || name == "." || name == "..") continue;
+    (contains(name, ".") ? listing.files : listing.folders).push_back(name);
+  }
+  return listing;
+}
+
+bool purge_keeps_file(const std::string& name, const std::string& exe_name) {
+  const bool marked = std::any_of(std::begin(kKeptFileMarks), std::end(kKeptFileMarks),
+                                  [&](const char* mark) { return contains(name, mark); });
+  return marked || equals_any(name, kKeptFileNames) || (!exe_name.empty() && name == exe_name);
+}
+
+bool purge_keeps_folder(const std::string& name) {
+  return contains(name, "-") || equals_any(name, kKeptFolderNames);
+}
+
+std::string backup_name(const std::string& exe_name, const UtcTime& now) {
+  return exe_name + "_" + std::to_string(now.year) + "_" + std::to_string(now.month) + "_" +
+         std::to_string(now.day) + "_" + std::to_string(now.minute) + "_" +
+         std::to_string(now.second);
+}
+
+bool apply_launcher_update(App& app, const std::string& version_type) {
+  if (version_type == kReleaseFlash || version_type == kReleaseFull) purge(app);
+  if (version_type == kReleaseExe || version_type == kReleaseFull) replace_executable(app);
+  return true;
+}
+
+}  // namespace tarvel
