@@ -66,20 +66,6 @@ std::string default_language_from(std::string_view text, std::string_view word) 
 
 }  // namespace
 
-std::vector<std::string_view> text_lines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    auto end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.push_back(line);
-    start = end + 1;
-  }
-  return lines;
-}
-
 int decimal_prefix(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size() && is_space(text[i])) ++i;

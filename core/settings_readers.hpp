@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/text_lines.hpp"
+
 namespace tarvel {
 
 class App;
@@ -35,11 +37,6 @@ void read_settings_file(App& app);
 // Picks the default language code from the language file with the first
 // entry of the Languages configuration value.
 void load_default_language(App& app);
-
-// Lines of a text as a file read in text mode gives them: split at "\n", one
-// "\r" before it dropped, a last line without "\n" kept, no empty line after
-// a final "\n".
-[[nodiscard]] std::vector<std::string_view> text_lines(std::string_view text);
 
 // Leading white space skipped, an optional sign, then digits; 0 when the text
 // does not start with a number. Clamped to the range of a 32-bit integer.

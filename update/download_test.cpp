@@ -15,14 +15,7 @@ namespace {
 using Fault = testing::TestHttpServer::Fault;
 using Method = DownloadMode::Method;
 
-std::vector<std::string> names_in(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
+using testing::names_in;
 
 TEST(DownloadMode, ChosenByExactFirstLog) {
   EXPECT_EQ(download_mode("1"), (DownloadMode{Method::client, true}));

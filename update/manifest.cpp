@@ -51,21 +51,6 @@ bool climbs(std::string_view component) {
   return component.find_first_not_of(". ") == std::string_view::npos;
 }
 
-// Calls fn with each line of a text as a file read in text mode gives them
-// (see text_lines), without building a list: manifests run to 100,000 lines.
-template <typename Fn>
-void for_each_line(std::string_view text, Fn&& fn) {
-  std::size_t start = 0;
-  while (start < text.size()) {
-    auto end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    fn(line);
-    start = end + 1;
-  }
-}
-
 bool has_comma(std::string_view line) { return line.find(',') != std::string_view::npos; }
 
 // A file name of dots alone ("." included) names a folder, never a file.

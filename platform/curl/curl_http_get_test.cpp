@@ -14,15 +14,7 @@ namespace {
 using Fault = testing::TestHttpServer::Fault;
 using Outcome = HttpResult::Outcome;
 
-// Names in a folder, hidden temporaries included.
-std::vector<std::string> names_in(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
+using testing::names_in;
 
 struct CurlHttpGetTest : ::testing::Test {
   CurlHttpGetTest() { served.write("pkg/movie.swf", std::string(10000, 'm')); }

@@ -9,33 +9,11 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
+
+#include "platform/posix/posix_file_sink.hpp"
 
 namespace tarvel {
 namespace {
-
-std::string parent_of(const std::string& native) {
-  const auto slash = native.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return native.substr(0, slash);
-}
-
-bool write_all(int fd, const std::string& contents) {
-  const char* data = contents.data();
-  std::size_t left = contents.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd, data, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    left -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
 
 std::optional<std::string> read_all(int fd) {
   struct stat st {};
@@ -80,18 +58,9 @@ std::optional<std::string> PosixFiles::read(const std::string& path) const {
 }
 
 bool PosixFiles::write(const std::string& path, const std::string& contents) {
-  // Write beside the target, then rename over it: a reader never sees half a file.
-  const std::string target = native_path(path);
-  std::string temp = parent_of(target) + "/.tarvel-write-XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
-  const bool written = write_all(fd, contents) && ::fchmod(fd, 0644) == 0;
-  const bool closed = ::close(fd) == 0;
-  if (!written || !closed || std::rename(temp.c_str(), target.c_str()) != 0) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  return true;
+  // Through a sink: a reader never sees half a file.
+  PosixFileSink sink(native_path(path));
+  return sink.open() && sink.write(contents.data(), contents.size()) && sink.commit();
 }
 
 Files::Kind PosixFiles::kind(const std::string& path) const {

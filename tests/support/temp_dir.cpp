@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -41,6 +42,15 @@ std::string TempDir::read(const std::string& name) const {
 bool TempDir::exists(const std::string& name) const {
   std::error_code ignored;
   return fs::exists(fs::symlink_status(fs::path(path_) / name, ignored));
+}
+
+std::vector<std::string> names_in(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 }  // namespace tarvel::testing

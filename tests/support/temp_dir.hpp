@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tarvel::testing {
 
@@ -26,5 +27,8 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// Names in a folder, hidden temporaries included, sorted.
+[[nodiscard]] std::vector<std::string> names_in(const std::string& folder);
 
 }  // namespace tarvel::testing
