@@ -1,18 +1,14 @@
 // The launcher on the headless user interface: every screen is a window of
 // the headless kernel and every movie a movie script (docs/movie-scripts.md).
 // The transcript of the screens goes to standard output.
-#include <cstdio>
-
+#include "app/headless_desktop.hpp"
 #include "core/app.hpp"
 #include "core/settings_readers.hpp"
 #include "core/startup.hpp"
 #include "platform/curl/curl_http_get.hpp"
 #include "platform/curl/curl_http_post.hpp"
-#include "platform/headless/headless_ui.hpp"
-#include "platform/headless/scripted_movie.hpp"
 #include "platform/posix/lock_file_guard.hpp"
 #include "platform/posix/posix_echo.hpp"
-#include "platform/posix/posix_files.hpp"
 #include "platform/posix/posix_resolver.hpp"
 #include "platform/posix/posix_shell.hpp"
 #include "platform/posix/system_clock.hpp"
@@ -29,16 +25,11 @@ void no_first_screen(App&) {}
 }  // namespace
 
 int main() {
-  const std::string directory = current_directory();
-  if (directory.empty()) {
-    std::fprintf(stderr, "tarvel: cannot read the current directory\n");
-    return 1;
-  }
-  PosixFiles files(directory);
-  RealLoopClock loop_clock;
-  StreamTranscript transcript(stdout);
-  ScriptedMovieHost movies(files);
-  HeadlessUi ui(loop_clock, movies, transcript);
+  const std::string directory = start_directory("tarvel");
+  if (directory.empty()) return 1;
+  HeadlessDesktop desktop(directory);
+  PosixFiles& files = desktop.files;
+  HeadlessUi& ui = desktop.ui;
   SystemClock clock;
   PosixResolver resolver;
   PosixEchoSockets echo_sockets;
