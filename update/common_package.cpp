@@ -45,6 +45,7 @@ std::string installed_label(App& app, const CommonPackage& package) {
 }
 
 bool update_installed(App& app, const CommonPackage& package) {
+  if (!is_plain_file_name(package.update_name)) return false;
   const std::string temp = app.settings().temp_manifest_name();
   if (!download_file(app, package.common_url + package.update_name, temp)) return false;
   const std::string server_label = read_version_label(app, temp);
@@ -65,9 +66,10 @@ bool update_installed(App& app, const CommonPackage& package) {
 
 bool install_common_package(App& app) {
   const CommonPackage package = common_package(app);
-  if (!is_plain_file_name(package.install_name) || !is_plain_file_name(package.update_name)) {
-    return false;
-  }
+  // Each branch checks only the names it uses: a setup.xml without a
+  // common_update line leaves that name empty, and a first installation
+  // never needs it.
+  if (!is_plain_file_name(package.install_name)) return false;
   const bool installed = can_be_opened(app, package.install_name);
   app.settings().set_package_kind(kCommonPackageKind);
   return installed ? update_installed(app, package) : first_install(app, package);
