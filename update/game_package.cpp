@@ -64,7 +64,7 @@ bool install_game_package(App& app, const std::string& package_name, const std::
   package.prefix = group.empty() ? app.settings().selected_language() : group;
   package.package_name = package_name;
   package.install_name = build_manifest_name(package.prefix, package_name, kInstallKind);
-  if (!is_plain_file_name(package.install_name)) return false;
+  if (!is_plain_file_name(package.install_name)) return install_failed(app);
   package.source = {package_base_address(app, source_code), app.settings().application_directory(),
                     app.settings().url()};
   if (!can_be_opened(app, package.install_name)) {

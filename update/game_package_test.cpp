@@ -159,9 +159,32 @@ TEST(InstallGamePackage, PackageNamesThatLeaveTheFolderFetchNothing) {
   ASSERT_TRUE(h.t.files.create_directory("common_a"));
   for (const char* name : {"a\\..\\..\\evil", "a/../../evil", "c:evil"}) {
     EXPECT_FALSE(install_game_package(h.t.app, name, "common", 303)) << name;
+    EXPECT_EQ(h.t.app.settings().take_status(), (Status{401, "Err=401"})) << name;
     EXPECT_EQ(game_package_status(h.t.app, "common", name, 303), "install") << name;
   }
   EXPECT_TRUE(h.server.requests().empty());
+}
+
+// A folder stands where a manifest is to be kept: every file arrives, but the
+// manifest cannot take its name, and the screens must hear of the failure.
+TEST(InstallGamePackage, AManifestThatCannotTakeItsNameFailsWithAStatus) {
+  GameHarness h;
+  h.site.write("games/common_slot_install.xml", "$version-1.0\nGAMES/slot/a.swf,games\\slot\\\n");
+  h.site.write("games/slot/a.swf", "a");
+  ASSERT_TRUE(h.t.files.create_directory("common_slot_install.xml"));
+  EXPECT_FALSE(install_game_package(h.t.app, "slot", "common", 303));
+  EXPECT_EQ(h.t.dir.read("games/slot/a.swf"), "a");
+  EXPECT_EQ(h.t.app.settings().take_status(), (Status{401, "Err=401"}));
+
+  GameHarness updated;
+  updated.t.dir.write("common_slot_install.xml", "$version-1.0\n");
+  updated.site.write("games/common_slot_update.xml",
+                     "$version-1.0\n$version-1.1\nGAMES/slot/b.swf,games\\slot\\\n");
+  updated.site.write("games/slot/b.swf", "b");
+  ASSERT_TRUE(updated.t.files.create_directory("common_slot_update.xml"));
+  EXPECT_FALSE(install_game_package(updated.t.app, "slot", "common", 303));
+  EXPECT_EQ(updated.t.dir.read("games/slot/b.swf"), "b");
+  EXPECT_EQ(updated.t.app.settings().take_status(), (Status{401, "Err=401"}));
 }
 
 // A loopback port held bound but not listening, so no other program can take

@@ -1,9 +1,15 @@
 #include "update/package_files.hpp"
 
+#include "core/status.hpp"
 #include "update/download.hpp"
 #include "update/manifest.hpp"
 
 namespace tarvel {
+
+bool install_failed(App& app) {
+  app.settings().set_status(kStatusDownloadFailed, error_text(kStatusDownloadFailed));
+  return false;
+}
 
 bool install_package_from_scratch(App& app, const PackageSource& source,
                                   const std::string& install_name) {
@@ -13,7 +19,8 @@ bool install_package_from_scratch(App& app, const PackageSource& source,
   EntryList entries;
   if (!install_full_manifest(app, entries, temp, source.directory, source.url)) return false;
   // Renamed over the target in one step: the manifest appears only complete.
-  return app.files().move(temp, source.directory + install_name);
+  if (!app.files().move(temp, source.directory + install_name)) return install_failed(app);
+  return true;
 }
 
 bool apply_package_update(App& app, const PackageSource& source, const std::string& update_name,
@@ -29,7 +36,8 @@ bool apply_package_update(App& app, const PackageSource& source, const std::stri
   }
   // One rename replaces the old record of the installed version: there is no
   // moment without one.
-  return app.files().move(temp, update_name);
+  if (!app.files().move(temp, update_name)) return install_failed(app);
+  return true;
 }
 
 }  // namespace tarvel
