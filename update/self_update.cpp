@@ -5,6 +5,7 @@
 
 #include "core/app.hpp"
 #include "core/settings_readers.hpp"
+#include "core/text_lines.hpp"
 #include "update/download.hpp"
 #include "update/package_files.hpp"
 
@@ -18,10 +19,6 @@ constexpr const char* kKeptFolderNames[] = {"App_Images", "XMLFile"};
 // Config.xml is fetched under this name and renamed over the old one only
 // when it arrived, so a failed fetch leaves the configuration in place.
 constexpr const char* kConfigDownloadName = "temp_Config.xml";
-
-bool contains(const std::string& text, const char* part) {
-  return text.find(part) != std::string::npos;
-}
 
 template <typename Texts>
 bool equals_any(const std::string& name, const Texts& texts) {
