@@ -1,11 +1,8 @@
 #include "update/game_package.hpp"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
+#include "tests/support/request_service_double.hpp"
 #include "tests/support/test_app.hpp"
 #include "tests/support/test_http_server.hpp"
 
@@ -187,29 +184,6 @@ TEST(InstallGamePackage, AManifestThatCannotTakeItsNameFailsWithAStatus) {
   EXPECT_EQ(updated.t.app.settings().take_status(), (Status{401, "Err=401"}));
 }
 
-// A loopback port held bound but not listening, so no other program can take
-// it while the test expects connections to it to be refused.
-class ClosedPort {
- public:
-  ClosedPort() : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    socklen_t size = sizeof address;
-    EXPECT_EQ(::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size), 0);
-    port_ = ntohs(address.sin_port);
-  }
-  ~ClosedPort() { ::close(fd_); }
-  ClosedPort(const ClosedPort&) = delete;
-  ClosedPort& operator=(const ClosedPort&) = delete;
-  [[nodiscard]] int port() const { return port_; }
-
- private:
-  int fd_;
-  int port_ = 0;
-};
-
 struct StatusHarness : GameHarness {
   std::string status() { return game_package_status(t.app, "common", "slot", 303); }
 };
@@ -245,8 +219,8 @@ TEST(GamePackageStatus, AnUnreachableServerNeverAsksForAnUpdate) {
   EXPECT_EQ(h.status(), "uptodate");
 
   // Nothing listens on the port at all: the connection is refused.
-  ClosedPort closed;
-  h.t.app.settings().set_game_url("http://127.0.0.1:" + std::to_string(closed.port()) + "/");
+  testing::RefusingAddress refusing;
+  h.t.app.settings().set_game_url(refusing.address() + "/");
   EXPECT_EQ(h.status(), "uptodate");
   EXPECT_EQ(h.t.app.settings().take_status(), (Status{401, "Err=401"}));
 }
