@@ -1,6 +1,7 @@
 #include "core/startup.hpp"
 
 #include "core/app.hpp"
+#include "core/listed_names.hpp"
 #include "core/probe.hpp"
 #include "core/settings_readers.hpp"
 
@@ -22,11 +23,8 @@ void set_application_directory(App& app) {
 }
 
 bool leftover(const Files::Entry& entry, const std::string& prefix) {
-  // A "\" in a name on disk would read as a folder separator on the way
-  // back in: such a file is none of ours, and deleting it could reach
-  // elsewhere.
   return (entry.kind == Files::Kind::file || entry.kind == Files::Kind::symlink) &&
-         entry.name.starts_with(prefix) && entry.name.find('\\') == std::string::npos;
+         entry.name.starts_with(prefix) && addressable_name(entry.name);
 }
 
 }  // namespace

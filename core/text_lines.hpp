@@ -29,4 +29,9 @@ void for_each_line(std::string_view text, Fn&& fn) {
   return lines;
 }
 
+// Whether part occurs anywhere in text (an empty part always does).
+[[nodiscard]] inline bool contains(std::string_view text, std::string_view part) {
+  return text.find(part) != std::string_view::npos;
+}
+
 }  // namespace tarvel

@@ -22,11 +22,9 @@ constexpr std::string_view kLangSelectedOpen = "<properties name=\"langselected\
 constexpr std::string_view kLangPathOpen = "<properties name=\"lang_Path\">";
 constexpr std::string_view kLangPathTail = "\\\\";
 constexpr std::string_view kDocumentTail = "</request>]]>";
-constexpr std::string_view kPropertiesClose = "</properties>";
 
 constexpr std::string_view kTokenDelimiter = ">";
 constexpr std::string_view kResultDelimiter = "<";
-constexpr std::string_view kTicketWord = "ticket";
 constexpr std::string_view kLangWord = "lang";
 // Past "lang", "=" and the opening quote.
 constexpr std::size_t kLangValueOffset = 6;

@@ -13,6 +13,11 @@ class App;
 // The configuration value that holds the request service's address.
 inline constexpr const char* kServerUrlName = "ServerURL";
 
+// Closes every property of the request service's documents, ours and its own.
+inline constexpr std::string_view kPropertiesClose = "</properties>";
+// Names the ticket property in the service's answers.
+inline constexpr std::string_view kTicketWord = "ticket";
+
 // Posts a complete XML document to the request service at the ServerURL
 // configuration value, read afresh for every exchange, and returns the whole
 // response body, whatever its HTTP status. Nothing when the exchange failed

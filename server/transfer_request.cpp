@@ -15,11 +15,9 @@ constexpr std::string_view kRequestHead =
     "<?xml version='1.0'?><request action = \"transfer\"><element><properties name=\"username\">";
 constexpr std::string_view kDateOpen = "<properties name=\"date\">";
 constexpr std::string_view kSignOpen = "<properties name=\"sign\">";
-constexpr std::string_view kPropertiesClose = "</properties>";
 constexpr std::string_view kRequestTail = "</element></request>";
 constexpr const char* kKeyName = "Key";
 
-constexpr std::string_view kTicketWord = "ticket";
 // Past "ticket", the closing quote of the name and the ">" of the tag.
 constexpr std::size_t kTicketValueOffset = 8;
 

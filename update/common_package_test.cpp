@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/settings_readers.hpp"
 #include "tests/support/test_app.hpp"
 #include "tests/support/test_http_server.hpp"
 
@@ -142,10 +143,54 @@ TEST(InstallCommonPackage, ManifestNamesThatLeaveTheFolderAreRefused) {
   CommonHarness h;
   h.t.app.settings().set_common_install("..\\escape.xml");
   EXPECT_FALSE(install_common_package(h.t.app));
-  h.t.app.settings().set_common_install("common_install.xml");
-  h.t.app.settings().set_common_update("sub/../../x.xml");
-  EXPECT_FALSE(install_common_package(h.t.app));
   EXPECT_TRUE(h.server.requests().empty());
+  EXPECT_EQ(h.t.app.settings().take_status(), (Status{401, "Err=401"})) << "the player is told";
+
+  h.t.app.settings().set_common_install("common_install.xml");
+  ASSERT_TRUE(install_common_package(h.t.app));
+  const std::size_t seen = h.server.requests().size();
+  h.t.app.settings().set_common_update("sub/../../x.xml");
+  (void)h.t.app.settings().take_status();
+  EXPECT_FALSE(install_common_package(h.t.app));
+  EXPECT_EQ(h.server.requests().size(), seen);
+  EXPECT_EQ(h.t.app.settings().take_status(), (Status{401, "Err=401"}));
+}
+
+// The settings reader empties every key the file does not name.
+TEST(InstallCommonPackage, ASetupWithoutAnUpdateNameStillInstallsTheFirstTime) {
+  CommonHarness h;
+  h.t.dir.write("setup.xml", "url=" + h.server.url("launcher/") + "\ncommon_url=" +
+                                 h.server.url("common/") + "\ngame_url=" + h.server.url("games/") +
+                                 "\ncommon_install=common_install.xml\n");
+  read_settings_file(h.t.app);
+  ASSERT_EQ(h.t.app.settings().common_update(), "");
+  ASSERT_TRUE(install_common_package(h.t.app));
+  EXPECT_EQ(h.t.dir.read("common_install.xml"), kInstallManifest);
+  EXPECT_EQ(h.t.dir.read("readme.txt"), "readme");
+
+  // An update has no name to fetch or keep: it fails before asking for anything.
+  const std::size_t seen = h.server.requests().size();
+  (void)h.t.app.settings().take_status();
+  EXPECT_FALSE(install_common_package(h.t.app));
+  EXPECT_EQ(h.server.requests().size(), seen);
+  EXPECT_EQ(h.t.app.settings().take_status(), (Status{401, "Err=401"}));
+}
+
+// A folder stands where a manifest is to be kept: every file arrives, but the
+// manifest cannot take its name, and the screens must hear of the failure.
+TEST(InstallCommonPackage, AManifestThatCannotTakeItsNameFailsWithAStatus) {
+  CommonHarness h;
+  ASSERT_TRUE(h.t.files.create_directory("common_install.xml"));
+  EXPECT_FALSE(install_common_package(h.t.app));
+  EXPECT_EQ(h.t.dir.read("readme.txt"), "readme");
+  EXPECT_EQ(h.t.app.settings().take_status(), (Status{401, "Err=401"}));
+
+  CommonHarness updated;
+  ASSERT_TRUE(install_common_package(updated.t.app));
+  ASSERT_TRUE(updated.t.files.create_directory("common_update.xml"));
+  EXPECT_FALSE(install_common_package(updated.t.app));
+  EXPECT_EQ(updated.t.dir.read("games/slot/b.swf"), "b movie");
+  EXPECT_EQ(updated.t.app.settings().take_status(), (Status{401, "Err=401"}));
 }
 
 }  // namespace

@@ -13,23 +13,11 @@ constexpr const char* kStatusCopyPrefix = "tmp_";
 
 // Everything one installation call works with, read once from the record.
 struct GamePackage {
-  std::string base_address;
   std::string prefix;
   std::string package_name;
   std::string install_name;
-  std::string directory;
-  std::string url;
+  PackageSource source;
 };
-
-bool first_install(App& app, const GamePackage& package) {
-  const std::string temp = package.directory + kFirstInstallPrefix + package.install_name;
-  if (!download_file(app, package.base_address + package.install_name, temp)) return false;
-  count_entries(app, temp);
-  EntryList entries;
-  if (!install_full_manifest(app, entries, temp, package.directory, package.url)) return false;
-  // Renamed over the target in one step: the manifest appears only complete.
-  return app.files().move(temp, package.directory + package.install_name);
-}
 
 bool update_installed(App& app, const GamePackage& package) {
   const std::string update_name =
@@ -37,16 +25,8 @@ bool update_installed(App& app, const GamePackage& package) {
   const std::string installed_label = read_version_label(app, package.install_name);
   const std::string temp = app.settings().temp_manifest_name();
   // No update manifest on the server: the package counts as current.
-  if (!download_file(app, package.base_address + update_name, temp)) return true;
-  const std::string server_label = read_version_label(app, temp);
-  if (server_label == installed_label) return true;
-  count_entries(app, temp);
-  EntryList entries;
-  if (!install_manifest_delta(app, entries, temp, package.directory, package.url, installed_label,
-                              server_label)) {
-    return false;
-  }
-  return app.files().move(temp, update_name);
+  if (!download_file(app, package.source.manifest_base + update_name, temp)) return true;
+  return apply_package_update(app, package.source, update_name, installed_label);
 }
 
 }  // namespace
@@ -84,11 +64,12 @@ bool install_game_package(App& app, const std::string& package_name, const std::
   package.prefix = group.empty() ? app.settings().selected_language() : group;
   package.package_name = package_name;
   package.install_name = build_manifest_name(package.prefix, package_name, kInstallKind);
-  if (!is_plain_file_name(package.install_name)) return false;
-  package.base_address = package_base_address(app, source_code);
-  package.directory = app.settings().application_directory();
-  package.url = app.settings().url();
-  if (!can_be_opened(app, package.install_name)) return first_install(app, package);
+  if (!is_plain_file_name(package.install_name)) return install_failed(app);
+  package.source = {package_base_address(app, source_code), app.settings().application_directory(),
+                    app.settings().url()};
+  if (!can_be_opened(app, package.install_name)) {
+    return install_package_from_scratch(app, package.source, package.install_name);
+  }
   return update_installed(app, package);
 }
 

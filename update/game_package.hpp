@@ -44,7 +44,9 @@ struct PackageLabels {
 // Installs the package from scratch, or brings it to the server's version.
 // An empty group stands for the selected language code. True when installed,
 // updated or current (a server update manifest that cannot be fetched counts
-// as current); false when a manifest or a listed file could not be fetched.
+// as current); false when a manifest or a listed file could not be fetched, a
+// name is refused or a manifest cannot take its name, always with a failure
+// (401 or 402) left in the status pair.
 [[nodiscard]] bool install_game_package(App& app, const std::string& package_name,
                                         const std::string& group, int source_code);
 

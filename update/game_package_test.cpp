@@ -1,11 +1,8 @@
 #include "update/game_package.hpp"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
+#include "tests/support/request_service_double.hpp"
 #include "tests/support/test_app.hpp"
 #include "tests/support/test_http_server.hpp"
 
@@ -159,33 +156,33 @@ TEST(InstallGamePackage, PackageNamesThatLeaveTheFolderFetchNothing) {
   ASSERT_TRUE(h.t.files.create_directory("common_a"));
   for (const char* name : {"a\\..\\..\\evil", "a/../../evil", "c:evil"}) {
     EXPECT_FALSE(install_game_package(h.t.app, name, "common", 303)) << name;
+    EXPECT_EQ(h.t.app.settings().take_status(), (Status{401, "Err=401"})) << name;
     EXPECT_EQ(game_package_status(h.t.app, "common", name, 303), "install") << name;
   }
   EXPECT_TRUE(h.server.requests().empty());
 }
 
-// A loopback port held bound but not listening, so no other program can take
-// it while the test expects connections to it to be refused.
-class ClosedPort {
- public:
-  ClosedPort() : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    socklen_t size = sizeof address;
-    EXPECT_EQ(::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size), 0);
-    port_ = ntohs(address.sin_port);
-  }
-  ~ClosedPort() { ::close(fd_); }
-  ClosedPort(const ClosedPort&) = delete;
-  ClosedPort& operator=(const ClosedPort&) = delete;
-  [[nodiscard]] int port() const { return port_; }
+// A folder stands where a manifest is to be kept: every file arrives, but the
+// manifest cannot take its name, and the screens must hear of the failure.
+TEST(InstallGamePackage, AManifestThatCannotTakeItsNameFailsWithAStatus) {
+  GameHarness h;
+  h.site.write("games/common_slot_install.xml", "$version-1.0\nGAMES/slot/a.swf,games\\slot\\\n");
+  h.site.write("games/slot/a.swf", "a");
+  ASSERT_TRUE(h.t.files.create_directory("common_slot_install.xml"));
+  EXPECT_FALSE(install_game_package(h.t.app, "slot", "common", 303));
+  EXPECT_EQ(h.t.dir.read("games/slot/a.swf"), "a");
+  EXPECT_EQ(h.t.app.settings().take_status(), (Status{401, "Err=401"}));
 
- private:
-  int fd_;
-  int port_ = 0;
-};
+  GameHarness updated;
+  updated.t.dir.write("common_slot_install.xml", "$version-1.0\n");
+  updated.site.write("games/common_slot_update.xml",
+                     "$version-1.0\n$version-1.1\nGAMES/slot/b.swf,games\\slot\\\n");
+  updated.site.write("games/slot/b.swf", "b");
+  ASSERT_TRUE(updated.t.files.create_directory("common_slot_update.xml"));
+  EXPECT_FALSE(install_game_package(updated.t.app, "slot", "common", 303));
+  EXPECT_EQ(updated.t.dir.read("games/slot/b.swf"), "b");
+  EXPECT_EQ(updated.t.app.settings().take_status(), (Status{401, "Err=401"}));
+}
 
 struct StatusHarness : GameHarness {
   std::string status() { return game_package_status(t.app, "common", "slot", 303); }
@@ -222,8 +219,8 @@ TEST(GamePackageStatus, AnUnreachableServerNeverAsksForAnUpdate) {
   EXPECT_EQ(h.status(), "uptodate");
 
   // Nothing listens on the port at all: the connection is refused.
-  ClosedPort closed;
-  h.t.app.settings().set_game_url("http://127.0.0.1:" + std::to_string(closed.port()) + "/");
+  testing::RefusingAddress refusing;
+  h.t.app.settings().set_game_url(refusing.address() + "/");
   EXPECT_EQ(h.status(), "uptodate");
   EXPECT_EQ(h.t.app.settings().take_status(), (Status{401, "Err=401"}));
 }

@@ -6,6 +6,7 @@
 
 #include "core/app.hpp"
 #include "core/settings_readers.hpp"
+#include "core/text_lines.hpp"
 #include "update/download.hpp"
 
 namespace tarvel {
@@ -17,10 +18,6 @@ constexpr std::string_view kVersionTypeKey = "version_type";
 constexpr std::string_view kCommonPrefix = "COMMON";
 constexpr std::string_view kGamesPrefix = "GAMES";
 constexpr const char* kSettingsCopySource = "setup";
-
-bool contains(std::string_view text, std::string_view part) {
-  return text.find(part) != std::string_view::npos;
-}
 
 std::string file_text(App& app, const std::string& path) {
   return app.files().read(path).value_or(std::string());

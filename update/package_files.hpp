@@ -28,4 +28,34 @@ inline constexpr const char* kUpdateKind = "update";
          name.find_first_of("\\/:") == std::string::npos;
 }
 
+// For a false that no download reported (a refused manifest name, a
+// manifest that could not be moved into place): sets the status pair to a
+// failed download, since the screens show the player only what that pair
+// says. Always false.
+[[nodiscard]] bool install_failed(App& app);
+
+// Where one package's manifests come from and where its files go.
+struct PackageSource {
+  std::string manifest_base;  // address the package's manifests are fetched from
+  std::string directory;      // the application directory, with its trailing separator
+  std::string url;            // address base of entries without a COMMON or GAMES prefix
+};
+
+// Installs a package that is not there yet: fetches its installation
+// manifest and every file it lists, then keeps the manifest as install_name.
+// False when a download failed or the manifest could not take its name; the
+// package then still reads as not installed.
+[[nodiscard]] bool install_package_from_scratch(App& app, const PackageSource& source,
+                                                const std::string& install_name);
+
+// Brings an installed package from installed_label to the version of the
+// server's update manifest, already fetched to the temporary manifest name:
+// fetches what it lists after the installed version, then keeps it as
+// update_name, the record of the version now installed. Nothing is fetched
+// when the labels are equal. False when a download failed or the manifest
+// could not take its name; update_name is then left as it was.
+[[nodiscard]] bool apply_package_update(App& app, const PackageSource& source,
+                                        const std::string& update_name,
+                                        const std::string& installed_label);
+
 }  // namespace tarvel

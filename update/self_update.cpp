@@ -4,7 +4,9 @@
 #include <string>
 
 #include "core/app.hpp"
+#include "core/listed_names.hpp"
 #include "core/settings_readers.hpp"
+#include "core/text_lines.hpp"
 #include "update/download.hpp"
 #include "update/package_files.hpp"
 
@@ -19,29 +21,23 @@ constexpr const char* kKeptFolderNames[] = {"App_Images", "XMLFile"};
 // when it arrived, so a failed fetch leaves the configuration in place.
 constexpr const char* kConfigDownloadName = "temp_Config.xml";
 
-bool contains(const std::string& text, const char* part) {
-  return text.find(part) != std::string::npos;
-}
-
 template <typename Texts>
 bool equals_any(const std::string& name, const Texts& texts) {
   return std::any_of(std::begin(texts), std::end(texts), [&](const char* t) { return name == t; });
 }
 
-// A "\" in a name on this disk would be read as a folder separator in the
-// launcher's path form and so address some other entry.
-bool addressable(const std::string& name) { return name.find('\\') == std::string::npos; }
-
 void purge(App& app) {
   const std::string exe_name = app.settings().exe_name();
   const DirectoryListing listing = list_directory(app, app.settings().application_directory());
   for (const std::string& name : listing.files) {
-    if (!purge_keeps_file(name, exe_name) && addressable(name)) {
+    if (!purge_keeps_file(name, exe_name) && addressable_name(name)) {
       (void)app.shell().force_delete_file(name);
     }
   }
   for (const std::string& name : listing.folders) {
-    if (!purge_keeps_folder(name) && addressable(name)) (void)app.shell().remove_folder_tree(name);
+    if (!purge_keeps_folder(name) && addressable_name(name)) {
+      (void)app.shell().remove_folder_tree(name);
+    }
   }
 }
 

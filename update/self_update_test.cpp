@@ -139,6 +139,17 @@ TEST(ApplyLauncherUpdate, FlashPurgeOnDiskKeepsTheRulesAndNeverFollowsALink) {
   EXPECT_EQ(h.t.app.settings().restart_pending(), 0);
 }
 
+// "App_Images\i.png" would reach into a folder the purge keeps.
+TEST(ApplyLauncherUpdate, FlashPurgeLeavesNamesThatWouldReadAsPathsAlone) {
+  PurgeHarness h;
+  h.t.dir.write("App_Images\\i.png", "decoy");
+  h.t.dir.write("XMLFile\\", "decoy");
+  EXPECT_TRUE(apply_launcher_update(h.t.app, "flash"));
+  EXPECT_EQ(h.t.dir.read("App_Images/i.png"), "App_Images/i.png");
+  EXPECT_EQ(h.t.dir.read("XMLFile/error.txt"), "XMLFile/error.txt");
+  EXPECT_TRUE(h.t.dir.exists("App_Images\\i.png"));
+}
+
 TEST(ApplyLauncherUpdate, OnlyTheExactReleaseKindsAct) {
   PurgeHarness h;
   for (const char* kind : {"Full", "FLASH", "", "exe ", " flash", "none"}) {

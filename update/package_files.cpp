@@ -1,0 +1,43 @@
+#include "update/package_files.hpp"
+
+#include "core/status.hpp"
+#include "update/download.hpp"
+#include "update/manifest.hpp"
+
+namespace tarvel {
+
+bool install_failed(App& app) {
+  app.settings().set_status(kStatusDownloadFailed, error_text(kStatusDownloadFailed));
+  return false;
+}
+
+bool install_package_from_scratch(App& app, const PackageSource& source,
+                                  const std::string& install_name) {
+  const std::string temp = source.directory + kFirstInstallPrefix + install_name;
+  if (!download_file(app, source.manifest_base + install_name, temp)) return false;
+  count_entries(app, temp);
+  EntryList entries;
+  if (!install_full_manifest(app, entries, temp, source.directory, source.url)) return false;
+  // Renamed over the target in one step: the manifest appears only complete.
+  if (!app.files().move(temp, source.directory + install_name)) return install_failed(app);
+  return true;
+}
+
+bool apply_package_update(App& app, const PackageSource& source, const std::string& update_name,
+                          const std::string& installed_label) {
+  const std::string temp = app.settings().temp_manifest_name();
+  const std::string server_label = read_version_label(app, temp);
+  if (server_label == installed_label) return true;
+  count_entries(app, temp);
+  EntryList entries;
+  if (!install_manifest_delta(app, entries, temp, source.directory, source.url, installed_label,
+                              server_label)) {
+    return false;
+  }
+  // One rename replaces the old record of the installed version: there is no
+  // moment without one.
+  if (!app.files().move(temp, update_name)) return install_failed(app);
+  return true;
+}
+
+}  // namespace tarvel
