@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "tests/support/request_service_double.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "tests/support/test_http_server.hpp"
 
@@ -99,12 +100,9 @@ TEST_F(CurlHttpGetTest, MissingFolderIsASinkFailure) {
 }
 
 TEST_F(CurlHttpGetTest, UnreachableServerIsATransferFailure) {
-  const int port = server.port();
-  testing::TempDir other;
-  std::optional<testing::TestHttpServer> gone(std::in_place, other.path());
-  const std::string address = gone->url("x");
-  gone.reset();
-  EXPECT_EQ(http.get_file(address, {}, local / "x").outcome, Outcome::transfer) << port;
+  // A port held but not listening: nobody else can take it meanwhile.
+  const testing::RefusingAddress refusing;
+  EXPECT_EQ(http.get_file(refusing.address(), {}, local / "x").outcome, Outcome::transfer);
 }
 
 TEST_F(CurlHttpGetTest, FilesFromOneServerShareOneConnection) {
