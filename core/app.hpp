@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cassert>
 #include <string>
 
 #include "core/probe.hpp"
@@ -34,9 +33,20 @@ struct Services {
   InstanceGuard* instance_guard = nullptr;
   Shell* shell = nullptr;
 
-  [[nodiscard]] bool complete() const {
-    return files && message_box && clock && resolver && echo_sockets && http_get && http_post &&
-           ui && instance_guard && shell;
+  [[nodiscard]] bool complete() const { return missing() == nullptr; }
+  // The name of the first service not set, or null when every one is.
+  [[nodiscard]] const char* missing() const {
+    if (!files) return "files";
+    if (!message_box) return "message_box";
+    if (!clock) return "clock";
+    if (!resolver) return "resolver";
+    if (!echo_sockets) return "echo_sockets";
+    if (!http_get) return "http_get";
+    if (!http_post) return "http_post";
+    if (!ui) return "ui";
+    if (!instance_guard) return "instance_guard";
+    if (!shell) return "shell";
+    return nullptr;
   }
 };
 
@@ -46,7 +56,7 @@ class App {
  public:
   explicit App(Services services, std::string public_host = default_public_host())
       : services_(services), public_host_(std::move(public_host)) {
-    assert(services_.complete() && "every platform service must be set");
+    require_every_service(services_);
   }
   App(const App&) = delete;
   App& operator=(const App&) = delete;
@@ -72,6 +82,11 @@ class App {
   static std::string default_public_host();
 
  private:
+  // A program built without one of its services is wrong from the start:
+  // it stops at once, naming the service, in every build, rather than
+  // failing later on a null service.
+  static void require_every_service(const Services& services);
+
   Services services_;
   std::string public_host_;
   Settings settings_;

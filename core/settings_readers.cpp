@@ -138,9 +138,9 @@ std::string read_config_value(App& app, const std::string& name) {
 void load_default_language(App& app) {
   const std::string languages = read_config_value(app, "Languages");
   const std::string word = languages.substr(0, languages.find(','));
+  // Without the file the code is "", as when no line qualifies.
   const auto text = app.files().read(kLanguageFileName);
-  if (!text) return;
-  app.settings().set_default_language(default_language_from(*text, word));
+  app.settings().set_default_language(text ? default_language_from(*text, word) : "");
 }
 
 }  // namespace tarvel

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "tests/support/test_app.hpp"
 
 namespace tarvel {
@@ -168,6 +170,8 @@ TEST_F(DefaultLanguage, LineWithoutQuoteGivesItsFirstTwoCharacters) {
 
 TEST_F(DefaultLanguage, NothingFoundLeavesItEmpty) {
   EXPECT_EQ(load("", "<lang code=\"en\"/>\n"), "") << "no Languages value";
+  std::filesystem::remove(t.dir / "app-popup/abb_language.xml");
+  t.app.settings().set_default_language("zz");
   EXPECT_EQ(load("it", ""), "") << "no language file";
   EXPECT_EQ(load("it", "<lang code=\"en\"/>\n"), "") << "no line with the word";
 }

@@ -24,12 +24,20 @@ done
 
 # Tarvel as a second instance: the guard is held, so the error screen shows
 # 406 and the program ends once the movie answers. Nothing is probed first.
+# A first instance would look up its public host, a name beyond this machine,
+# so tarvel only starts once the lock it claims is known to be held.
 mkdir -p "$work/launcher/app-popup" "$work/runtime"
 chmod 700 "$work/runtime"
 printf 'text Err=406 -> command ok\n' > "$work/launcher/app-popup/errorMsg.swf"
-lock="$work/runtime/{8E5DFB08-80A9-405B-A5B9-C1CFBC9CD17E}.lock"
-(cd "$work/launcher" && XDG_RUNTIME_DIR="$work/runtime" timeout 20 flock "$lock" "$tarvel") \
+guard='{8E5DFB08-80A9-405B-A5B9-C1CFBC9CD17E}'
+lock="$work/runtime/$guard.lock"
+grep -qF "$guard" "$tarvel" || fail "tarvel claims another lock than $guard"
+exec {held}>"$lock"
+flock -n "$held" || fail "could not take the lock $lock"
+if flock -n "$lock" true; then fail "the lock $lock is not held"; fi
+(cd "$work/launcher" && XDG_RUNTIME_DIR="$work/runtime" timeout 20 "$tarvel" {held}>&-) \
   > "$work/tarvel.out" || fail "tarvel did not end as a second instance"
+exec {held}>&-
 grep -q 'CError#1 received "Err=406"' "$work/tarvel.out" || fail "no 406: $(cat "$work/tarvel.out")"
 grep -q 'CError#1 window destroyed' "$work/tarvel.out" || fail "the error screen did not close"
 echo "programs ran headless"

@@ -2,8 +2,7 @@
 
 #include <curl/curl.h>
 
-#include <mutex>
-
+#include "platform/curl/curl_setup.hpp"
 #include "platform/posix/posix_file_sink.hpp"
 
 namespace tarvel {
@@ -14,8 +13,6 @@ namespace {
 constexpr long kReceiveBufferBytes = 512 * 1024;
 constexpr long kMaxRedirects = 10;
 constexpr const char* kProtocols = "http,https";
-// Loopback never goes through a proxy from the environment.
-constexpr const char* kNoProxy = "localhost,127.0.0.1,::1";
 
 // One handle per thread, reset before every transfer: a reset keeps the
 // handle's open connections, which is what makes the next GET to the same
@@ -81,7 +78,7 @@ void set_options(CURL* curl, const std::string& address, const HttpGetOptions& o
   curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, kProtocols);
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
-  curl_easy_setopt(curl, CURLOPT_NOPROXY, kNoProxy);
+  apply_common_options(curl);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
   if (!ca_file.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, ca_file.c_str());
@@ -124,8 +121,7 @@ HttpResult finish(CURLcode code, long status, Transfer& transfer) {
 }  // namespace
 
 CurlHttpGet::CurlHttpGet(std::string ca_file) : ca_file_(std::move(ca_file)) {
-  static std::once_flag initialised;
-  std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  ensure_curl_initialised();
 }
 
 HttpResult CurlHttpGet::get(const std::string& address, const HttpGetOptions& options,

@@ -4,7 +4,12 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <utility>
+#include <vector>
 
+#include "platform/curl/curl_http_post.hpp"
+#include "tests/support/request_service_double.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "tests/support/test_http_server.hpp"
 
@@ -99,12 +104,53 @@ TEST_F(CurlHttpGetTest, MissingFolderIsASinkFailure) {
 }
 
 TEST_F(CurlHttpGetTest, UnreachableServerIsATransferFailure) {
-  const int port = server.port();
-  testing::TempDir other;
-  std::optional<testing::TestHttpServer> gone(std::in_place, other.path());
-  const std::string address = gone->url("x");
-  gone.reset();
-  EXPECT_EQ(http.get_file(address, {}, local / "x").outcome, Outcome::transfer) << port;
+  // A port held but not listening: nobody else can take it meanwhile.
+  const testing::RefusingAddress refusing;
+  EXPECT_EQ(http.get_file(refusing.address(), {}, local / "x").outcome, Outcome::transfer);
+}
+
+// Sets environment variables for one test and puts the old values back.
+class ScopedEnvironment {
+ public:
+  void set(const char* name, const std::string& value) {
+    keep(name);
+    ::setenv(name, value.c_str(), 1);
+  }
+  void unset(const char* name) {
+    keep(name);
+    ::unsetenv(name);
+  }
+  ~ScopedEnvironment() {
+    for (const auto& [name, value] : old_) {
+      if (value) ::setenv(name.c_str(), value->c_str(), 1);
+      else ::unsetenv(name.c_str());
+    }
+  }
+
+ private:
+  void keep(const char* name) {
+    const char* value = std::getenv(name);
+    old_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+  }
+  std::vector<std::pair<std::string, std::optional<std::string>>> old_;
+};
+
+// The launcher behaves the same whatever the environment says: a proxy named
+// there, here one that refuses every connection, is used by neither client.
+TEST_F(CurlHttpGetTest, NeitherClientFollowsProxyVariables) {
+  const testing::RefusingAddress refusing;
+  const std::string request_url = refusing.address();
+  const std::string proxy = request_url.substr(0, request_url.rfind('/'));
+  ScopedEnvironment environment;
+  for (const char* name : {"http_proxy", "https_proxy", "all_proxy", "ALL_PROXY", "HTTPS_PROXY"})
+    environment.set(name, proxy);
+  environment.unset("no_proxy");
+  environment.unset("NO_PROXY");
+
+  EXPECT_EQ(fetch("pkg/movie.swf").outcome, Outcome::complete);
+  testing::RequestServiceDouble service;
+  service.answer({200, "<response/>", {}});
+  EXPECT_EQ(CurlHttpPost().post(service.address(), "<request/>"), "<response/>");
 }
 
 TEST_F(CurlHttpGetTest, FilesFromOneServerShareOneConnection) {

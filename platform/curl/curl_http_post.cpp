@@ -5,18 +5,14 @@
 #include <algorithm>
 #include <cctype>
 #include <memory>
-#include <mutex>
 #include <string_view>
+
+#include "platform/curl/curl_setup.hpp"
 
 namespace tarvel {
 namespace {
 
 constexpr long kMaxRedirects = 5;
-
-void ensure_curl_initialised() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 bool starts_with_no_case(std::string_view text, std::string_view prefix) {
   const auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
@@ -71,7 +67,7 @@ void set_limits(CURL* h, const CurlHttpPost::Limits& limits) {
   curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
-  curl_easy_setopt(h, CURLOPT_PROXY, "");  // the environment does not steer the launcher
+  apply_common_options(h);
 }
 
 }  // namespace

@@ -95,7 +95,9 @@ void HeadlessUi::show_modeless_owned(WindowId window, WindowId owner,
 void HeadlessUi::show(WindowId window, WindowId owner, bool modal) {
   Window* target = live(window);
   if (target == nullptr) return;
-  target->state.owner = live(owner) != nullptr && owner != window ? owner : kNoWindow;
+  // An owner the window already owns, however indirectly, would close a loop
+  // that neither the walk to the top-level window nor destroy could leave.
+  target->state.owner = live(owner) != nullptr && !owned_by(owner, window) ? owner : kNoWindow;
   target->state.modal = modal;
   record(
       window, Kind::window,
@@ -112,17 +114,22 @@ void HeadlessUi::show(WindowId window, WindowId owner, bool modal) {
 void HeadlessUi::destroy(WindowId window) {
   Window* target = live(window);
   if (target == nullptr) return;
+  // The front window is this one or one it owns: either way the owner of
+  // this one comes to the front once all of them are gone.
+  const bool was_active = owned_by(active_, window);
+  // Dead before its owned windows go: a handler of theirs destroying this
+  // window again must not start a second teardown inside the first, nor
+  // bring a window on its way out back to the front.
+  target->state.alive = false;
   std::vector<WindowId> owned_windows;
   for (const auto& [id, other] : windows_) {
     if (other.state.alive && other.state.owner == window) owned_windows.push_back(id);
   }
   for (const WindowId id : owned_windows) destroy(id);
-  target->state.alive = false;
   record(window, Kind::window, "destroyed");
   std::erase_if(timers_, [&](const Timer& t) { return t.window == window; });
   if (main_ == window) main_ = kNoWindow;
-  const bool was_active = active_ == window;
-  if (was_active) active_ = kNoWindow;
+  if (active_ == window) active_ = kNoWindow;
   call(window, [](WindowHandler& h) { h.on_destroyed(); });
   // The owner comes to the front again, as a desktop would bring it.
   const WindowId owner = target->state.owner;
@@ -134,6 +141,14 @@ bool HeadlessUi::exists(WindowId window) const { return live(window) != nullptr;
 void HeadlessUi::set_main_window(WindowId window) {
   main_ = live(window) != nullptr ? window : kNoWindow;
   record(window, Kind::window, main_ == kNoWindow ? "no main window" : "made the main window");
+}
+
+bool HeadlessUi::owned_by(WindowId window, WindowId owner) const {
+  for (const Window* current = live(window); current != nullptr;
+       current = live(current->state.owner)) {
+    if (current->state.id == owner) return true;
+  }
+  return false;
 }
 
 WindowId HeadlessUi::top_level_parent(WindowId window) const {

@@ -140,6 +140,8 @@ class HeadlessUi final : public Ui {
   [[nodiscard]] const Window* live(WindowId window) const;
   void call(WindowId window, const std::function<void(WindowHandler&)>& fn);
   void show(WindowId window, WindowId owner, bool modal);
+  // Whether owner is the window itself or anywhere up its chain of owners.
+  [[nodiscard]] bool owned_by(WindowId window, WindowId owner) const;
   bool pump_one();
   void release_finished_screens();
   void run_task(Task& task);

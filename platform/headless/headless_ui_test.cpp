@@ -18,6 +18,7 @@ struct TestWindow : WindowHandler {
   std::function<void()> init;
   std::function<void(int)> timer;
   std::function<void(Activation)> activated;
+  std::function<void()> destroyed;
   KeyRoute route = KeyRoute::dialog;
   int cancels = 0;
   int oks = 0;
@@ -38,6 +39,9 @@ struct TestWindow : WindowHandler {
   KeyRoute pre_translate(const KeyMessage&) override { return route; }
   void on_cancel() override { ++cancels; }
   void on_ok() override { ++oks; }
+  void on_destroyed() override {
+    if (destroyed) destroyed();
+  }
 };
 
 struct Kernel {
@@ -180,6 +184,48 @@ TEST(HeadlessWindows, DestroyingAnOwnerTakesItsWindowsAlong) {
   k.ui.destroy(o);
   EXPECT_FALSE(k.ui.exists(w));
   EXPECT_TRUE(k.ui.exists(s));
+}
+
+TEST(HeadlessWindows, OwnershipNeverLoopsAndATeardownRunsOnce) {
+  Kernel k;
+  TestWindow first, second, third;
+  const WindowId a = k.ui.create_window(first, "A");
+  const WindowId b = k.ui.create_window(second, "B");
+  const WindowId c = k.ui.create_window(third, "C");
+  k.ui.show_modeless(a, kNoWindow);
+  k.ui.show_modeless(b, a);
+  k.ui.show_modeless(c, b);
+  k.ui.show_modeless(a, c);  // A would own its own owner's owner: refused
+  EXPECT_EQ(k.ui.window(a)->owner, kNoWindow);
+  EXPECT_EQ(k.ui.top_level_parent(c), a);
+  EXPECT_EQ(k.ui.top_level_parent(a), a);
+
+  // A window going with its owner destroys that owner again from its handler.
+  third.destroyed = [&] { k.ui.destroy(a); };
+  k.ui.destroy(a);
+  EXPECT_FALSE(k.ui.exists(a) || k.ui.exists(b) || k.ui.exists(c));
+  EXPECT_EQ(k.transcript.texts(Kind::window, "A"),
+            (std::vector<std::string>{"created", "shown modeless", "activated", "shown modeless",
+                                      "activated", "destroyed"}))
+      << k.transcript.dump();
+}
+
+TEST(HeadlessWindows, ClosingADialogWithItsFrontChildBringsItsOwnerBack) {
+  Kernel k;
+  TestWindow main_window, dialog, child;
+  const WindowId m = k.ui.create_window(main_window, "Main");
+  const WindowId d = k.ui.create_window(dialog, "Dialog");
+  const WindowId c = k.ui.create_window(child, "Child");
+  k.ui.show_modeless(m, kNoWindow);
+  k.ui.show_modeless(d, m);
+  k.ui.show_modeless(c, d);
+  ASSERT_EQ(k.ui.active_window(), c);
+  k.ui.destroy(d);
+  EXPECT_EQ(k.ui.active_window(), m);
+  EXPECT_EQ(k.transcript.texts(Kind::window, "Dialog"),
+            (std::vector<std::string>{"created", "shown modeless, owned by #1", "activated",
+                                      "destroyed"}))
+      << "a window on its way out is not brought to the front";
 }
 
 TEST(HeadlessKeys, PreTranslationDecidesWhetherTheDialogSeesAKey) {

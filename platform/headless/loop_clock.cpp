@@ -20,10 +20,13 @@ std::uint64_t RealLoopClock::now_ms() const { return steady_ms() - start_ms_; }
 bool RealLoopClock::wait_until(std::uint64_t deadline_ms) {
   std::unique_lock lock(mutex_);
   const auto woken = [this] { return wake_pending_; };
+  // One reading of the clock: with two, the deadline could pass between them
+  // and the remaining time wrap round to an almost endless wait.
+  const std::uint64_t now = now_ms();
   if (deadline_ms == kNever) {
     woken_.wait(lock, woken);
-  } else if (deadline_ms > now_ms()) {
-    woken_.wait_for(lock, std::chrono::milliseconds(deadline_ms - now_ms()), woken);
+  } else if (deadline_ms > now) {
+    woken_.wait_for(lock, std::chrono::milliseconds(deadline_ms - now), woken);
   }
   wake_pending_ = false;
   return true;

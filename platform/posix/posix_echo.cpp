@@ -55,8 +55,8 @@ class PosixEchoSocket final : public EchoSocket {
 }  // namespace
 
 std::unique_ptr<EchoSocket> PosixEchoSockets::open() {
-  int fd = ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
-  if (fd < 0) fd = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_ICMP);
+  int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+  if (fd < 0) fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
   if (fd < 0) return nullptr;
   return std::make_unique<PosixEchoSocket>(fd);
 }

@@ -1,5 +1,6 @@
 #include "platform/posix/posix_file_sink.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,7 +28,8 @@ bool PosixFileSink::open() {
   // A name of our own beside the target: the rename stays within one file
   // system, and a crash leaves a stray temporary file, never a broken target.
   temp_ = folder_of(target_) + "/.tarvel-part-XXXXXX";
-  fd_ = ::mkstemp(temp_.data());
+  // Close-on-exec, so a program started meanwhile does not hold the file open.
+  fd_ = ::mkostemp(temp_.data(), O_CLOEXEC);
   if (fd_ < 0) {
     temp_.clear();
     return false;

@@ -44,7 +44,7 @@ std::string last_name(std::string path) {
 
 std::vector<std::string> names_in(int folder_fd) {
   std::vector<std::string> names;
-  const int list_fd = ::dup(folder_fd);
+  const int list_fd = ::fcntl(folder_fd, F_DUPFD_CLOEXEC, 0);
   if (list_fd < 0) return names;
   DIR* dir = ::fdopendir(list_fd);
   if (dir == nullptr) {
