@@ -4,6 +4,7 @@
 
 #include "core/probe.hpp"
 #include "core/settings.hpp"
+#include "core/workers.hpp"
 #include "platform/clock.hpp"
 #include "platform/echo.hpp"
 #include "platform/files.hpp"
@@ -77,6 +78,9 @@ class App {
   // The host whose name lookup tells the launcher it is online.
   [[nodiscard]] const std::string& public_host() const { return public_host_; }
   [[nodiscard]] EchoCounters& echo_counters() { return echo_counters_; }
+  // The worker threads of this launcher, joined before anything else of the
+  // App goes.
+  [[nodiscard]] Workers& workers() { return workers_; }
 
   // The host name fixed when the program was built.
   static std::string default_public_host();
@@ -91,6 +95,8 @@ class App {
   std::string public_host_;
   Settings settings_;
   EchoCounters echo_counters_;
+  // Last, so it is destroyed first: workers use everything above.
+  Workers workers_;
 };
 
 }  // namespace tarvel

@@ -1,0 +1,35 @@
+#include "core/workers.hpp"
+
+namespace tarvel {
+
+Workers::~Workers() { stop_and_join(); }
+
+bool Workers::start(WorkerKind kind, std::function<void()> work) {
+  std::lock_guard lock(mutex_);
+  Slot& s = slot(kind);
+  if (stopping_.load() || s.running.load()) return false;
+  // The previous worker of this kind has ended; collect its thread first.
+  if (s.thread.joinable()) s.thread.join();
+  s.running.store(true);
+  s.thread = std::thread([&s, work = std::move(work)] {
+    work();
+    s.running.store(false);
+  });
+  return true;
+}
+
+bool Workers::running(WorkerKind kind) const { return slot(kind).running.load(); }
+
+void Workers::join_all() {
+  std::lock_guard lock(mutex_);
+  for (Slot& s : slots_) {
+    if (s.thread.joinable()) s.thread.join();
+  }
+}
+
+void Workers::stop_and_join() {
+  stopping_.store(true);
+  join_all();
+}
+
+}  // namespace tarvel
