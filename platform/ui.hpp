@@ -6,6 +6,7 @@
 
 namespace tarvel {
 
+class BrowserControl;
 class MovieControl;
 class MovieEvents;
 
@@ -78,6 +79,8 @@ class Ui {
   // The window's movie control, raising its events on the given sink.
   [[nodiscard]] virtual std::unique_ptr<MovieControl> create_movie_control(WindowId window,
                                                                            MovieEvents& events) = 0;
+  // The window's web page control, for browser windows (no movie).
+  [[nodiscard]] virtual std::unique_ptr<BrowserControl> create_browser_control(WindowId window) = 0;
   // Initialises and shows the window, then runs a nested message loop that
   // returns when the window has been destroyed. False when the loop had to
   // give up with the window still open (nothing left that could ever close it).

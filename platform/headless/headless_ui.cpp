@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/browser_control.hpp"
+
 namespace tarvel {
 namespace {
 
@@ -74,6 +76,27 @@ WindowId HeadlessUi::create_window(WindowHandler& handler, const std::string& cl
 std::unique_ptr<MovieControl> HeadlessUi::create_movie_control(WindowId window,
                                                                MovieEvents& events) {
   return movies_.create(*this, window, events);
+}
+
+namespace {
+
+// A browser without a page: the address it is sent to goes into the transcript.
+class RecordingBrowser final : public BrowserControl {
+ public:
+  RecordingBrowser(HeadlessUi& ui, WindowId window) : ui_(ui), window_(window) {}
+  void navigate(const std::string& address) override {
+    ui_.record(window_, TranscriptEntry::Kind::browser, "navigate " + address);
+  }
+
+ private:
+  HeadlessUi& ui_;
+  WindowId window_;
+};
+
+}  // namespace
+
+std::unique_ptr<BrowserControl> HeadlessUi::create_browser_control(WindowId window) {
+  return std::make_unique<RecordingBrowser>(*this, window);
 }
 
 bool HeadlessUi::run_modal(WindowId window) {

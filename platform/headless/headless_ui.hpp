@@ -52,6 +52,7 @@ class HeadlessUi final : public Ui {
                                        const std::string& class_name) override;
   [[nodiscard]] std::unique_ptr<MovieControl> create_movie_control(WindowId window,
                                                                    MovieEvents& events) override;
+  [[nodiscard]] std::unique_ptr<BrowserControl> create_browser_control(WindowId window) override;
   bool run_modal(WindowId window) override;
   void show_modeless(WindowId window, WindowId owner) override;
   void show_modeless_owned(WindowId window, WindowId owner,

@@ -39,6 +39,8 @@ const char* kind_name(TranscriptEntry::Kind kind) {
       return "key";
     case TranscriptEntry::Kind::message_box:
       return "message-box";
+    case TranscriptEntry::Kind::browser:
+      return "browser";
   }
   return "?";
 }
@@ -46,7 +48,7 @@ const char* kind_name(TranscriptEntry::Kind kind) {
 // Entries whose text is a description rather than data print it unquoted.
 bool is_description(TranscriptEntry::Kind kind) {
   return kind == TranscriptEntry::Kind::window || kind == TranscriptEntry::Kind::movie ||
-         kind == TranscriptEntry::Kind::key;
+         kind == TranscriptEntry::Kind::key || kind == TranscriptEntry::Kind::browser;
 }
 
 }  // namespace

@@ -23,6 +23,7 @@ struct TranscriptEntry {
     call,         // an external-interface request the movie sent
     key,          // a key message and where it went
     message_box,  // a message box (text, argument: caption)
+    browser,      // a browser window sent to an address
   };
 
   std::uint64_t time_ms = 0;
