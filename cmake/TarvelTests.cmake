@@ -12,11 +12,14 @@ function(tarvel_add_library name)
   target_link_libraries(${name} PUBLIC ${ARG_LIBS})
 endfunction()
 
-# tarvel_add_tests(<name> DIR <folder> LIBS <libs...> [TIMEOUT <s>])
+# tarvel_add_tests(<name> DIR <folder> LIBS <libs...> [TIMEOUT <s>] [CONNECTIONS <n...>])
 # Globs <folder>/*_test.cpp into one GoogleTest executable and registers every
 # test case with CTest, each with a time-out so a hang fails instead of stalling CI.
+# Each CONNECTIONS count registers every case once more, run with the
+# launcher fetching that many files at once (TARVEL_TEST_CONNECTIONS), as
+# "connections_<n>.<case>".
 function(tarvel_add_tests name)
-  cmake_parse_arguments(ARG "" "DIR;TIMEOUT" "LIBS;SOURCES" ${ARGN})
+  cmake_parse_arguments(ARG "" "DIR;TIMEOUT" "LIBS;SOURCES;CONNECTIONS" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 60)
   endif()
@@ -30,4 +33,11 @@ function(tarvel_add_tests name)
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
     PROPERTIES TIMEOUT ${ARG_TIMEOUT}
     DISCOVERY_TIMEOUT 30)
+  foreach(count ${ARG_CONNECTIONS})
+    gtest_discover_tests(${name}
+      WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+      TEST_PREFIX "connections_${count}."
+      PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "TARVEL_TEST_CONNECTIONS=${count}"
+      DISCOVERY_TIMEOUT 30)
+  endforeach()
 endfunction()

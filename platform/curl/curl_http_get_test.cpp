@@ -11,6 +11,7 @@
 #include "platform/curl/curl_http_post.hpp"
 #include "tests/support/request_service_double.hpp"
 #include "tests/support/temp_dir.hpp"
+#include "tests/support/test_app.hpp"
 #include "tests/support/test_http_server.hpp"
 
 namespace tarvel {
@@ -33,7 +34,7 @@ struct CurlHttpGetTest : ::testing::Test {
   testing::TempDir served;
   testing::TempDir local;
   testing::TestHttpServer server{served.path()};
-  CurlHttpGet http;
+  CurlHttpGet http{{}, testing::quick_retries()};
 };
 
 TEST_F(CurlHttpGetTest, CompleteBodyReplacesTargetAndLeavesNoTemporary) {

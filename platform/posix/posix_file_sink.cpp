@@ -1,37 +1,131 @@
 #include "platform/posix/posix_file_sink.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
+#include <optional>
+#include <vector>
 
 namespace tarvel {
 namespace {
 
-std::string folder_of(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
+constexpr std::string_view kPartialSuffix = ".tarvel-part";
+constexpr std::string_view kResumeSuffix = ".tarvel-resume";
+// Earlier launchers wrote to a random name with this prefix.
+constexpr std::string_view kOlderTemporaryPrefix = ".tarvel-part-";
+// Below this size a body costs about as much to fetch again as to continue,
+// so a part of it is never kept for later.
+constexpr std::uint64_t kWorthResuming = 64 * 1024;
+// Longer than any address and version name a note holds.
+constexpr std::size_t kNoteLimit = 16 * 1024;
+
+// The file name with a leading dot and a suffix, in the target's folder.
+std::string beside(const std::string& target, std::string_view suffix) {
+  const auto slash = target.find_last_of('/');
+  const std::size_t name_at = slash == std::string::npos ? 0 : slash + 1;
+  return target.substr(0, name_at) + "." + target.substr(name_at) + std::string(suffix);
+}
+
+struct Note {
+  bool present = false;  // something lies under the note's name
+  std::string address;
+  std::string validator;
+};
+
+// Reads a resume note: the address on its first line, the validator on its
+// second. A link under that name is never followed.
+Note read_note(const std::string& path) {
+  Note note;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    note.present = errno != ENOENT;
+    return note;
+  }
+  note.present = true;
+  std::string text(kNoteLimit, '\0');
+  const ssize_t n = ::read(fd, text.data(), text.size());
+  ::close(fd);
+  text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  const auto first = text.find('\n');
+  const auto second = first == std::string::npos ? first : text.find('\n', first + 1);
+  if (second == std::string::npos) return note;
+  note.address = text.substr(0, first);
+  note.validator = text.substr(first + 1, second - first - 1);
+  return note;
+}
+
+bool write_note(const std::string& path, const std::string& text) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  return ::close(fd) == 0 && written;
+}
+
+// Removes a leftover unless a transfer holds its lock.
+void remove_if_idle(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    // A link under a leftover's name: the link itself goes, never its target.
+    if (errno == ELOOP) ::unlink(path.c_str());
+    return;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlink(path.c_str());
+  ::close(fd);
 }
 
 }  // namespace
 
-PosixFileSink::PosixFileSink(std::string target) : target_(std::move(target)) {}
+PosixFileSink::PosixFileSink(std::string target, std::string address)
+    : target_(std::move(target)),
+      address_(std::move(address)),
+      partial_(beside(target_, kPartialSuffix)),
+      resume_note_(beside(target_, kResumeSuffix)) {}
 
-PosixFileSink::~PosixFileSink() { abandon(); }
+PosixFileSink::~PosixFileSink() {
+  if (fd_ >= 0 || resumable_) interrupt();
+}
 
-bool PosixFileSink::open() {
-  abandon();
-  // A name of our own beside the target: the rename stays within one file
-  // system, and a crash leaves a stray temporary file, never a broken target.
-  temp_ = folder_of(target_) + "/.tarvel-part-XXXXXX";
-  // Close-on-exec, so a program started meanwhile does not hold the file open.
-  fd_ = ::mkostemp(temp_.data(), O_CLOEXEC);
-  if (fd_ < 0) {
-    temp_.clear();
+ResumePoint PosixFileSink::resume_point() {
+  resumable_ = false;
+  if (address_.empty()) return {};
+  const Note note = read_note(resume_note_);
+  note_on_disk_ = note.present;
+  if (note.address != address_ || note.validator.empty()) return {};
+  struct stat st {};
+  if (::lstat(partial_.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return {};
+  resumable_ = true;
+  size_ = static_cast<std::uint64_t>(st.st_size);
+  validator_ = note.validator;
+  return {size_, validator_};
+}
+
+bool PosixFileSink::open(std::uint64_t offset, const std::string& validator) {
+  if (offset > 0 && (!resumable_ || offset > size_)) return false;
+  if (fd_ < 0 && !open_partial()) return false;
+  if (::ftruncate(fd_, static_cast<off_t>(offset)) != 0) {
+    close_partial();
+    return false;
+  }
+  size_ = offset;
+  validator_ = validator;
+  // A body that starts over is a new one: the old note no longer tells its version.
+  if (offset == 0) forget_resume_note();
+  return true;
+}
+
+bool PosixFileSink::open_partial() {
+  // Never through a link: the partial file is ours or nothing. Close-on-exec,
+  // so a program started meanwhile does not hold the file open.
+  fd_ = ::open(partial_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd_ < 0) return false;
+  // Another transfer writes this very file: leave it be.
+  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    close_partial();
     return false;
   }
   return true;
@@ -40,35 +134,100 @@ bool PosixFileSink::open() {
 bool PosixFileSink::write(const char* data, std::size_t size) {
   if (fd_ < 0) return false;
   while (size > 0) {
-    const ssize_t n = ::write(fd_, data, size);
+    const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(size_));
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
     }
     data += n;
     size -= static_cast<std::size_t>(n);
+    size_ += static_cast<std::uint64_t>(n);
   }
+  if (!resumable_ && !note_on_disk_ && size_ >= kWorthResuming) note_for_resume();
   return true;
+}
+
+void PosixFileSink::note_for_resume() {
+  if (address_.empty() || validator_.empty()) return;
+  note_on_disk_ = true;
+  resumable_ = write_note(resume_note_, address_ + "\n" + validator_ + "\n");
 }
 
 bool PosixFileSink::commit() {
   if (fd_ < 0) return false;
-  const bool mode_set = ::fchmod(fd_, 0644) == 0;
-  const bool closed = ::close(fd_) == 0;
-  fd_ = -1;
-  if (!mode_set || !closed || std::rename(temp_.c_str(), target_.c_str()) != 0) {
+  // Renamed while still open and locked, so that no sweep takes the file
+  // between its last byte and its new name.
+  const bool moved =
+      ::fchmod(fd_, 0644) == 0 && std::rename(partial_.c_str(), target_.c_str()) == 0;
+  if (!moved) {
     abandon();
     return false;
   }
-  temp_.clear();
-  return true;
+  const bool closed = ::close(fd_) == 0;
+  fd_ = -1;
+  resumable_ = false;
+  forget_resume_note();
+  // The file system refused the last of the data: what carries the name is not the body.
+  if (!closed) ::unlink(target_.c_str());
+  return closed;
+}
+
+void PosixFileSink::interrupt() {
+  close_partial();
+  if (resumable_ && size_ > 0) return;
+  abandon();
 }
 
 void PosixFileSink::abandon() {
+  close_partial();
+  ::unlink(partial_.c_str());
+  forget_resume_note();
+  resumable_ = false;
+  size_ = 0;
+}
+
+void PosixFileSink::forget_resume_note() {
+  if (!note_on_disk_) return;
+  ::unlink(resume_note_.c_str());
+  note_on_disk_ = false;
+}
+
+void PosixFileSink::close_partial() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-  if (!temp_.empty()) ::unlink(temp_.c_str());
-  temp_.clear();
+}
+
+bool is_partial_file_name(const std::string& name) {
+  if (name.starts_with(kOlderTemporaryPrefix)) return true;
+  if (name.size() < 2 || name.front() != '.') return false;
+  for (const std::string_view suffix : {kPartialSuffix, kResumeSuffix}) {
+    if (name.size() > suffix.size() + 1 && name.ends_with(suffix)) return true;
+  }
+  return false;
+}
+
+void remove_stray_partials(const std::string& folder) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  std::vector<std::string> notes;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (!is_partial_file_name(name)) continue;
+    if (name.ends_with(kResumeSuffix)) {
+      notes.push_back(name);
+    } else {
+      remove_if_idle(folder + "/" + name);
+    }
+  }
+  ::closedir(dir);
+  // A note stays only beside the partial file it describes.
+  for (const std::string& note : notes) {
+    const std::string partial = folder + "/" + note.substr(0, note.size() - kResumeSuffix.size()) +
+                                std::string(kPartialSuffix);
+    struct stat st {};
+    if (::lstat(partial.c_str(), &st) != 0 && errno == ENOENT)
+      ::unlink((folder + "/" + note).c_str());
+  }
 }
 
 }  // namespace tarvel

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <cstdlib>
 #include <cstring>
 
 namespace tarvel::testing {
@@ -14,6 +15,17 @@ std::optional<Ipv4Address> LoopbackResolver::resolve(const std::string& host) {
   std::memcpy(address.data(), &literal, address.size());
   if (address[0] != 127) return std::nullopt;
   return address;
+}
+
+void use_connections_from_environment(Settings& settings) {
+  const char* count = std::getenv("TARVEL_TEST_CONNECTIONS");
+  if (count != nullptr && std::atoi(count) > 0) settings.set_max_connections(std::atoi(count));
+}
+
+TransferPolicy quick_retries() {
+  TransferPolicy policy;
+  policy.first_pause = std::chrono::milliseconds(5);
+  return policy;
 }
 
 }  // namespace tarvel::testing

@@ -40,6 +40,22 @@ class LoopbackResolver final : public Resolver {
   [[nodiscard]] std::optional<Ipv4Address> resolve(const std::string& host) override;
 };
 
+// The installers' tests run at several connection counts: CTest runs them
+// again with TARVEL_TEST_CONNECTIONS set, which becomes the launcher's
+// max_connections setting.
+void use_connections_from_environment(Settings& settings);
+
+// True when the launcher fetches the files of a list one after another. Only
+// then do the files after a failure stay untouched and unrequested: fetched
+// several at once, the neighbours of a failure may end or be cut short, and
+// requests reach the server in any order.
+[[nodiscard]] inline bool fetches_one_at_a_time(App& app) {
+  return app.settings().max_connections() == 1;
+}
+
+// Retries as the launcher makes them, with pauses short enough for tests.
+[[nodiscard]] TransferPolicy quick_retries();
+
 // A launcher rooted in its own temporary application directory, with real
 // files, the real clock, HTTP on libcurl, a loopback-only resolver and
 // recorded message boxes. The public host is "localhost", so the connectivity
@@ -54,6 +70,7 @@ struct TestApp {
         shell(files),
         app(services(), std::move(public_host)) {
     app.settings().set_application_directory(dir.path() + "/");
+    use_connections_from_environment(app.settings());
   }
   // Test servers stop promptly once no client holds a connection open.
   ~TestApp() { CurlHttpGet::close_idle_connections(); }
@@ -87,7 +104,7 @@ struct TestApp {
   SystemClock clock;
   LoopbackResolver resolver;
   PosixEchoSockets echo_sockets;
-  CurlHttpGet http_get;
+  CurlHttpGet http_get{{}, quick_retries()};
   CurlHttpPost http_post;
   TestLoopClock loop_clock;
   RecordingTranscript transcript;
