@@ -107,7 +107,11 @@ ResumePoint PosixFileSink::resume_point() {
 bool PosixFileSink::open(std::uint64_t offset, const std::string& validator) {
   if (offset > 0 && (!resumable_ || offset > size_)) return false;
   if (fd_ < 0 && !open_partial()) return false;
-  if (::ftruncate(fd_, static_cast<off_t>(offset)) != 0) {
+  // Cut only what is there to cut: on most file systems a truncation costs
+  // more than the rest of a small file's writing together.
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0 || (static_cast<std::uint64_t>(st.st_size) != offset &&
+                                 ::ftruncate(fd_, static_cast<off_t>(offset)) != 0)) {
     close_partial();
     return false;
   }
@@ -120,7 +124,8 @@ bool PosixFileSink::open(std::uint64_t offset, const std::string& validator) {
 
 bool PosixFileSink::open_partial() {
   // Never through a link: the partial file is ours or nothing. Close-on-exec,
-  // so a program started meanwhile does not hold the file open.
+  // so a program started meanwhile does not hold the file open. Made with
+  // the mode the file keeps once renamed (as the user's umask allows).
   fd_ = ::open(partial_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd_ < 0) return false;
   // Another transfer writes this very file: leave it be.
@@ -157,9 +162,7 @@ bool PosixFileSink::commit() {
   if (fd_ < 0) return false;
   // Renamed while still open and locked, so that no sweep takes the file
   // between its last byte and its new name.
-  const bool moved =
-      ::fchmod(fd_, 0644) == 0 && std::rename(partial_.c_str(), target_.c_str()) == 0;
-  if (!moved) {
+  if (std::rename(partial_.c_str(), target_.c_str()) != 0) {
     abandon();
     return false;
   }
