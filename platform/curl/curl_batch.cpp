@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <list>
+#include <optional>
 #include <unordered_map>
 
 namespace tarvel {
@@ -100,10 +101,11 @@ class BatchRun {
   // An item that has started and not yet ended for good.
   struct Active {
     std::size_t index = 0;
-    std::unique_ptr<HttpSink> sink;
+    std::unique_ptr<BatchSink> sink;
     std::unique_ptr<CurlTransfer> transfer;  // while an attempt runs
     int attempts = 0;
     Clock::time_point retry_at{};
+    std::optional<HttpResult> arrived;  // the whole body, while the sink puts it in place
   };
 
   [[nodiscard]] bool stop_requested() const {
@@ -117,6 +119,8 @@ class BatchRun {
   void start(Active& active);
   // Moves the running transfers on; true when one of them ended.
   bool drive();
+  // Ends the items whose bodies are now in place; true when one did.
+  bool settle_writes();
   void attempt_ended(Active& active, CURLcode code);
   void end_for_good(Active& active, const HttpResult& result);
   void take_host(std::size_t index, int change);
@@ -131,6 +135,7 @@ class BatchRun {
   const CurlBatch::SinkFor& sink_for_;
   const CurlBatch::Finished& finished_;
   CURLM* multi_ = t_curl.multi();
+  WriteBehind writer_{[multi = multi_] { curl_multi_wakeup(multi); }};
 
   std::vector<int> host_of_;
   std::vector<int> host_running_;
@@ -149,7 +154,9 @@ bool BatchRun::run() {
     start_what_may_run();
     if (active_.empty() && next_ == items_.size()) return completed_ == items_.size();
     // A transfer that ended frees its place: fill it before waiting.
-    if (!drive() && !stopping_) wait();
+    const bool moved = drive();
+    const bool settled = !stopping_ && settle_writes();
+    if (!moved && !settled && !stopping_) wait();
   }
   cancel_all();
   return false;
@@ -160,7 +167,7 @@ void BatchRun::start_what_may_run() {
   // transfers: fetched one at a time, nothing overtakes it.
   const auto now = Clock::now();
   for (Active& active : active_) {
-    if (!active.transfer && active.retry_at <= now) start(active);
+    if (!active.transfer && !active.arrived && active.retry_at <= now) start(active);
   }
   start_next_items();
 }
@@ -173,7 +180,7 @@ void BatchRun::start_next_items() {
     if (!key.empty()) ++busy_keys_[key];
     started_[i] = true;
     take_host(i, +1);
-    active_.push_back(Active{i, sink_for_(i), nullptr, 0, {}});
+    active_.push_back(Active{i, sink_for_(i, writer_), nullptr, 0, {}, std::nullopt});
     start(active_.back());
   }
   while (next_ < items_.size() && started_[next_]) ++next_;
@@ -229,6 +236,10 @@ void BatchRun::release_attempt(Active& active) {
 void BatchRun::attempt_ended(Active& active, CURLcode code) {
   const AttemptEnd end = active.transfer->finish(code);
   release_attempt(active);
+  if (end.result.ok()) {
+    active.arrived = end.result;
+    return;
+  }
   if (!end.result.ok() && worth_retrying(end) && active.attempts <= settings_.policy.retries &&
       !stop_requested()) {
     active.retry_at = Clock::now() + pause_before_retry(settings_.policy, active.attempts);
@@ -247,11 +258,28 @@ void BatchRun::end_for_good(Active& active, const HttpResult& result) {
   if (!finished_(index, result)) stopping_ = true;
 }
 
+bool BatchRun::settle_writes() {
+  std::vector<std::pair<Active*, HttpResult>> settled;
+  for (Active& active : active_) {
+    if (!active.arrived) continue;
+    const std::optional<bool> in_place = active.sink->committed();
+    if (!in_place) continue;
+    HttpResult result = *active.arrived;
+    if (!*in_place) result.outcome = HttpResult::Outcome::sink;
+    settled.emplace_back(&active, result);
+  }
+  for (auto& [active, result] : settled) {
+    end_for_good(*active, result);
+    if (stopping_) break;
+  }
+  return !settled.empty();
+}
+
 void BatchRun::wait() {
   auto timeout = std::chrono::duration_cast<std::chrono::milliseconds>(kStopCheck);
   const auto now = Clock::now();
   for (const Active& active : active_) {
-    if (active.transfer) continue;
+    if (active.transfer || active.arrived) continue;
     const auto until = std::chrono::duration_cast<std::chrono::milliseconds>(active.retry_at - now);
     timeout = std::clamp(until, std::chrono::milliseconds(0), timeout);
   }
@@ -264,7 +292,9 @@ void BatchRun::cancel_all() {
     active.transfer->cancel();
     release_attempt(active);
   }
-  // The sinks go with them: a part worth continuing stays for the next run.
+  // Bodies already whole are put in place; then the sinks go, and a part
+  // worth continuing stays for the next run.
+  writer_.drain();
   active_.clear();
 }
 

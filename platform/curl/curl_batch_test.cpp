@@ -230,6 +230,27 @@ TEST_F(CurlBatchTest, EntriesForOneFileNeverOverlap) {
   EXPECT_EQ(local.read("f2.bin"), served.read(path(7)));
 }
 
+// Small bodies wait in memory for their file, larger ones are written as
+// they come; a broken large one is continued within the batch.
+TEST_F(CurlBatchTest, EmptySmallAndLargeBodiesAllArriveWhole) {
+  served.write("list/empty.bin", "");
+  std::vector<FileTransfer> list = files(4);
+  list.push_back({server.url("list/empty.bin"), local / "empty.bin"});
+  list.push_back({server.url("pkg/big.bin"), local / "big.bin"});
+  server.set_fault("pkg/big.bin", Fault::reset_mid_body, 1);
+  ASSERT_TRUE(http.get_files(list, {}, 8, ended));
+  EXPECT_EQ(local.read("empty.bin"), "");
+  EXPECT_EQ(local.read("big.bin"), served.read("pkg/big.bin"));
+  EXPECT_EQ(local.read("f3.bin"), served.read(path(3)));
+  std::vector<std::string> big_ranges;
+  for (const auto& request : server.requests()) {
+    if (request.path == "pkg/big.bin") big_ranges.push_back(request.range);
+  }
+  ASSERT_EQ(big_ranges.size(), 2u);
+  EXPECT_NE(big_ranges[1], "") << "the second attempt continued the first";
+  EXPECT_EQ(ended.results.size(), 6u);
+}
+
 TEST_F(CurlBatchTest, LeftoversBesideTheTargetsGoOnceEveryFileArrived) {
   for (const char* name : {".old.swf.tarvel-part", ".old.swf.tarvel-resume", ".tarvel-part-Ab12Cd",
                            "keep.txt", "other/.x.swf.tarvel-part"}) {

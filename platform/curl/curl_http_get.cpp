@@ -10,7 +10,7 @@ namespace tarvel {
 namespace {
 
 // Lends a caller's sink to a batch, which owns the sinks it runs.
-class LentSink final : public HttpSink {
+class LentSink final : public BatchSink {
  public:
   explicit LentSink(HttpSink& sink) : sink_(sink) {}
   [[nodiscard]] ResumePoint resume_point() override { return sink_.resume_point(); }
@@ -56,7 +56,7 @@ HttpResult CurlHttpGet::get(const std::string& address, const HttpGetOptions& op
   HttpResult result;
   const std::vector<CurlBatch::Item> items{{address, {}}};
   CurlBatch batch(settings_, options, 1);
-  const auto lend = [&](std::size_t) { return std::make_unique<LentSink>(sink); };
+  const auto lend = [&](std::size_t, WriteBehind&) { return std::make_unique<LentSink>(sink); };
   const auto keep = [&](std::size_t, const HttpResult& ended) {
     result = ended;
     return true;
@@ -78,8 +78,8 @@ bool CurlHttpGet::get_files(const std::vector<FileTransfer>& files, const HttpGe
   items.reserve(files.size());
   for (const FileTransfer& file : files) items.push_back({file.address, file.target});
   CurlBatch batch(settings_, options, max_connections);
-  const auto sink_for = [&](std::size_t index) {
-    return std::make_unique<PosixFileSink>(files[index].target, files[index].address);
+  const auto sink_for = [&](std::size_t index, WriteBehind& writer) {
+    return std::make_unique<BufferedFileSink>(files[index].target, files[index].address, writer);
   };
   const auto finished = [&](std::size_t index, const HttpResult& result) {
     return observer.finished(index, result);
