@@ -295,16 +295,6 @@ int run_bench(int argc, char** argv) {
     std::printf("ratio small=%.3f small_par=%.3f\n", small.sequential, small.parallel);
     return 0;
   }
-  if (first == "lat") {
-    testing::TempDir served;
-    make_served_tree(served, 1);
-    testing::TestHttpServer slow(served.path());
-    slow.set_delay(kLatency);
-    const Served from_slow = [&](const std::string& path) { return slow.url(path); };
-    for (int i = 0; i < 3; ++i)
-      std::printf("ours %.1f curl -Z %.1f\n", ours_small(from_slow), curl_small(from_slow, true));
-    return 0;
-  }
   if (first == "manifest") {
     double ms = 0;
     report_manifest_scans(ms);

@@ -45,16 +45,13 @@ bool kept_on_failure(const std::string& local_path) {
 // A failure with the network up is a download failure; without it the probe
 // has already reported the missing connection.
 void report_failure(App& app, const std::string& address, bool message_box) {
-  // A launcher that is ending shows nothing more: neither the probe's wait
-  // nor a message box may hold up the player's exit.
-  if (app.workers().stop_requested()) {
-    app.settings().set_status(kStatusDownloadFailed, error_text(kStatusDownloadFailed));
-    return;
-  }
-  if (public_host_probe(app)) {
+  // A launcher that is ending asks and shows nothing more: neither the
+  // probe's wait nor a message box may hold up the player's exit.
+  const bool ending = app.workers().stop_requested();
+  if (ending || public_host_probe(app)) {
     app.settings().set_status(kStatusDownloadFailed, error_text(kStatusDownloadFailed));
   }
-  if (message_box) app.message_box().show(address, kErrorCaption);
+  if (message_box && !ending) app.message_box().show(address, kErrorCaption);
 }
 
 HttpGetOptions transfer_options(App& app, DownloadMode::Method method) {
