@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <random>
 #include <set>
 #include <sstream>
@@ -91,11 +90,7 @@ TEST_F(NginxInstall, WholeTreeThenDelta) {
 // the transfers of a list run side by side.
 TEST(NginxInstallOverTls, ATlsServerWithHttp2CarriesTheListOnOneConnection) {
   testing::TempDir keys;
-  const std::string command =
-      "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1"
-      " -addext subjectAltName=IP:127.0.0.1 -keyout " +
-      (keys / "key.pem") + " -out " + (keys / "cert.pem") + " >/dev/null 2>&1";
-  ASSERT_EQ(std::system(command.c_str()), 0) << "openssl could not make a certificate";
+  ASSERT_TRUE(testing::make_loopback_certificate(keys)) << "openssl could not make a certificate";
   testing::TempDir served;
   std::string manifest = "$version-1.0\n";
   for (int i = 0; i < 40; ++i) {
