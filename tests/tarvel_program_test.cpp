@@ -14,8 +14,6 @@
 #include "tests/support/temp_dir.hpp"
 #include "tests/support/test_http_server.hpp"
 
-extern char** environ;
-
 namespace tarvel {
 namespace {
 
@@ -27,17 +25,6 @@ struct LauncherRun {
   std::string transcript;
 };
 
-// Every variable of this process, with XDG_RUNTIME_DIR (where the launcher
-// keeps its single-instance lock) pointed at the given folder.
-std::vector<std::string> environment_with_runtime(const std::string& runtime) {
-  std::vector<std::string> variables;
-  for (char** v = environ; *v != nullptr; ++v) {
-    if (std::string(*v).rfind("XDG_RUNTIME_DIR=", 0) != 0) variables.emplace_back(*v);
-  }
-  variables.push_back("XDG_RUNTIME_DIR=" + runtime);
-  return variables;
-}
-
 // Starts the launcher in directory, waits for it to end and reads what it
 // printed.
 LauncherRun run_launcher(const std::string& directory, const testing::TempDir& scratch) {
@@ -48,17 +35,17 @@ LauncherRun run_launcher(const std::string& directory, const testing::TempDir& s
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
   posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  std::vector<std::string> variables = environment_with_runtime(runtime);
-  std::vector<char*> envp;
-  for (std::string& v : variables) envp.push_back(v.data());
-  envp.push_back(nullptr);
+  // XDG_RUNTIME_DIR holds the single-instance lock: one per run, so runs in
+  // parallel never meet.
+  std::string lock_folder = "XDG_RUNTIME_DIR=" + runtime;
+  char* envp[] = {lock_folder.data(), nullptr};
   std::string timeout = "timeout";
   std::string limit = kRunLimitSeconds;
   std::string program = TARVEL_LOOPBACK_PROGRAM;
   char* argv[] = {timeout.data(), limit.data(), program.data(), nullptr};
   pid_t pid = 0;
   LauncherRun run;
-  if (::posix_spawnp(&pid, "timeout", &actions, nullptr, argv, envp.data()) == 0) {
+  if (::posix_spawnp(&pid, "timeout", &actions, nullptr, argv, envp) == 0) {
     int status = 0;
     if (::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.exit_code = WEXITSTATUS(status);
   }
