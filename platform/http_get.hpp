@@ -49,6 +49,10 @@ struct HttpGetOptions {
   long stall_seconds = 60;
   // Only these statuses deliver a body to the sink; 0 accepts any 2xx.
   long wanted_status = 0;
+  // For get_file: the folder the target lies beneath (the application
+  // directory). No symbolic link below it is followed on the way to the
+  // target; "" resolves the target as the system does.
+  std::string confined_to;
 };
 
 struct HttpResult {
