@@ -147,17 +147,18 @@ class EntryReader {
 
   // Names the refused lines on standard error; true when there were none.
   bool report(const std::string& manifest_path) const {
+    const std::string manifest = printable(manifest_path);
     for (const std::string& line : shown_) {
-      std::fprintf(stderr, "tarvel: %s: refused the line \"%s\"\n", manifest_path.c_str(),
+      std::fprintf(stderr, "tarvel: %s: refused the line \"%s\"\n", manifest.c_str(),
                    printable(line).c_str());
     }
     if (refused_ > shown_.size()) {
-      std::fprintf(stderr, "tarvel: %s: refused %zu more lines\n", manifest_path.c_str(),
+      std::fprintf(stderr, "tarvel: %s: refused %zu more lines\n", manifest.c_str(),
                    refused_ - shown_.size());
     }
     if (too_many_) {
-      std::fprintf(stderr, "tarvel: %s: lists more than %zu files, refused\n",
-                   manifest_path.c_str(), kEntryLimit);
+      std::fprintf(stderr, "tarvel: %s: lists more than %zu files, refused\n", manifest.c_str(),
+                   kEntryLimit);
     }
     return refused_ == 0 && !too_many_;
   }
@@ -202,7 +203,7 @@ class EntryReader {
 bool read_for_install(App& app, const std::string& path, std::string& text) {
   std::optional<std::string> read = manifest_text(app, path);
   if (!read) {
-    std::fprintf(stderr, "tarvel: %s: larger than %zu MiB, refused\n", path.c_str(),
+    std::fprintf(stderr, "tarvel: %s: larger than %zu MiB, refused\n", printable(path).c_str(),
                  kManifestLimitBytes >> 20);
     return false;
   }
