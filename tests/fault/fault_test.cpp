@@ -44,13 +44,13 @@ struct PackageFile {
   std::string contents;
 };
 
-// 24 small files and 4 of one to three MiB, so kills land between files, in
-// the middle of a body and around the manifest's rename.
+// 24 small files and 4 of a quarter to three quarters of a MiB, so kills land
+// between files, in the middle of a body and around the manifest's rename.
 std::vector<PackageFile> package_files() {
   std::vector<PackageFile> files;
   std::mt19937 bytes(7);
   for (int i = 0; i < 28; ++i) {
-    const std::size_t size = i % 7 == 6 ? (std::size_t{1} << 20) * (1 + i % 3) : 1000 + 300 * i;
+    const std::size_t size = i % 7 == 6 ? (std::size_t{256} << 10) * (1 + i % 3) : 1000 + 300 * i;
     std::string contents(size, '\0');
     for (char& c : contents) c = static_cast<char>(bytes());
     files.push_back({"d" + std::to_string(i % 4) + "/f" + std::to_string(i) + ".bin", contents});
@@ -67,6 +67,9 @@ struct Site {
       manifest += "COMMON/" + file.name + ",pkg\\" + folder + "\\\n";
     }
     site.write("common/common_install.xml", manifest);
+    // A kill after the last step leaves the package installed: the next run
+    // then asks for the update history.
+    site.write("common/common_update.xml", "$version-1.0\n");
   }
   std::string setup() const {
     return "url=" + server.url("launcher/") + "\ncommon_url=" + server.url("common/") +
@@ -201,7 +204,7 @@ TEST(FaultInjection, AFullDiskFailsWith401AndTruncatesNothing) {
   const std::string app_dir = scratch / "app";
   std::filesystem::create_directory(app_dir);
   write_file(app_dir + "/setup.xml", site.setup());
-  Installer capped(app_dir, scratch.path(), {std::to_string(512 * 1024)});
+  Installer capped(app_dir, scratch.path(), {std::to_string(128 * 1024)});
   ASSERT_TRUE(capped.spawned());
   EXPECT_EQ(capped.wait(), 1);
   EXPECT_EQ(capped.output(), "status 401 Err=401\n");
