@@ -1,6 +1,8 @@
 // The launcher on the headless user interface: every screen is a window of
 // the headless kernel and every movie a movie script (docs/movie-scripts.md).
 // The transcript of the screens goes to standard output.
+#include <cstdio>
+
 #include "app/headless_desktop.hpp"
 #include "core/app.hpp"
 #include "core/settings_readers.hpp"
@@ -45,5 +47,11 @@ int main() {
   load_default_language(app);
   const StartupParts parts{CError::show_modal, Update::show_modal, download_file};
   (void)run_startup(app, parts);
+  // Start-up ends at once without a guard: a second copy could not be told
+  // apart, and the player has to learn why nothing opened.
+  if (!instance_guard.failure().empty()) {
+    std::fprintf(stderr, "tarvel: %s\n", instance_guard.failure().c_str());
+    return 1;
+  }
   return 0;
 }
