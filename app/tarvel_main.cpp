@@ -1,6 +1,8 @@
 // The launcher on the headless user interface: every screen is a window of
 // the headless kernel and every movie a movie script (docs/movie-scripts.md).
 // The transcript of the screens goes to standard output.
+#include <cstdio>
+
 #include "app/headless_desktop.hpp"
 #include "core/app.hpp"
 #include "core/settings_readers.hpp"
@@ -13,16 +15,10 @@
 #include "platform/posix/posix_shell.hpp"
 #include "platform/posix/system_clock.hpp"
 #include "screens/error_screen.hpp"
+#include "screens/update_screen.hpp"
 #include "update/download.hpp"
 
-namespace {
-
 using namespace tarvel;
-
-// The update check screen takes this place; until then start-up ends here.
-void no_first_screen(App&) {}
-
-}  // namespace
 
 int main() {
   const std::string directory = start_directory("tarvel");
@@ -46,9 +42,16 @@ int main() {
                    .http_post = &http_post,
                    .ui = &ui,
                    .instance_guard = &instance_guard,
-                   .shell = &shell});
+                   .shell = &shell},
+          TARVEL_PROGRAM_PUBLIC_HOST);
   load_default_language(app);
-  const StartupParts parts{CError::show_modal, no_first_screen, download_file};
+  const StartupParts parts{CError::show_modal, Update::show_modal, download_file};
   (void)run_startup(app, parts);
+  // Start-up ends at once without a guard: a second copy could not be told
+  // apart, and the player has to learn why nothing opened.
+  if (!instance_guard.failure().empty()) {
+    std::fprintf(stderr, "tarvel: %s\n", instance_guard.failure().c_str());
+    return 1;
+  }
   return 0;
 }

@@ -75,9 +75,14 @@ struct HttpGetOptions {
   long stall_seconds = 60;
   // Only these statuses deliver a body to the sink; 0 accepts any 2xx.
   long wanted_status = 0;
-  // Once this flag is set (the program is tearing down), running transfers
-  // end at once as failed ones and no retry waits.
-  const std::atomic<bool>* stop = nullptr;
+  // When set, the transfer gives up as a transfer failure soon after this
+  // turns true (within a fraction of a second, however slow the server),
+  // and no retry waits: how a program that is ending stops its downloads.
+  const std::atomic<bool>* cancel = nullptr;
+  // For get_file and get_files: the folder the targets lie beneath (the
+  // application directory). No symbolic link below it is followed on the
+  // way to a target; "" resolves targets as the system does.
+  std::string confined_to;
 };
 
 struct HttpResult {

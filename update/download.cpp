@@ -45,15 +45,18 @@ bool kept_on_failure(const std::string& local_path) {
 // A failure with the network up is a download failure; without it the probe
 // has already reported the missing connection.
 void report_failure(App& app, const std::string& address, bool message_box) {
-  // A launcher that is ending asks and shows nothing more: neither the
-  // probe's wait nor a message box may hold up the player's exit.
-  const bool ending = app.workers().stop_requested();
-  if (ending || public_host_probe(app)) {
+  // A launcher that is ending stopped the transfer itself: there is no one
+  // left to tell, and neither the probe's wait nor a message box may hold up
+  // the player's exit.
+  if (app.workers().stop_requested()) return;
+  if (public_host_probe(app)) {
     app.settings().set_status(kStatusDownloadFailed, error_text(kStatusDownloadFailed));
   }
-  if (message_box && !ending) app.message_box().show(address, kErrorCaption);
+  if (message_box) app.message_box().show(address, kErrorCaption);
 }
 
+// Every transfer ends soon after the launcher starts to tear down, so that
+// closing it never waits for a slow server.
 HttpGetOptions transfer_options(App& app, DownloadMode::Method method) {
   HttpGetOptions options;
   if (method == DownloadMode::Method::client) {
@@ -64,7 +67,8 @@ HttpGetOptions transfer_options(App& app, DownloadMode::Method method) {
     options.connect_timeout_ms = kDirectConnectTimeoutMs;
   }
   options.stall_seconds = kStallSeconds;
-  options.stop = &app.workers().stop_flag();
+  options.cancel = &app.workers().stop_flag();
+  options.confined_to = app.files().working_directory();
   return options;
 }
 

@@ -109,7 +109,7 @@ class BatchRun {
   };
 
   [[nodiscard]] bool stop_requested() const {
-    return options_.stop != nullptr && options_.stop->load();
+    return options_.cancel != nullptr && options_.cancel->load();
   }
   [[nodiscard]] bool host_has_room(std::size_t index) const {
     return host_running_[static_cast<std::size_t>(host_of_[index])] < limit_;

@@ -198,7 +198,7 @@ TEST_F(CurlBatchTest, TheStopFlagEndsRunningTransfersAtOnce) {
   hold_every_file();
   std::atomic<bool> stop{false};
   HttpGetOptions options;
-  options.stop = &stop;
+  options.cancel = &stop;
   bool ok = true;
   std::thread batch([&] {
     ok = http.get_files(files(), options, 8, ended);

@@ -36,11 +36,10 @@ std::string folder_of(const std::string& path) {
 
 // What interrupted runs left beside the targets is either used by now or of
 // no use any more.
-void sweep_folders_of(const std::vector<FileTransfer>& files) {
+void sweep_folders_of(const std::vector<FileTransfer>& files, const std::string& root) {
   std::unordered_set<std::string> folders;
   for (const FileTransfer& file : files) {
-    if (folders.insert(folder_of(file.target)).second)
-      remove_stray_partials(folder_of(file.target));
+    if (folders.insert(folder_of(file.target)).second) remove_stray_partials(root, file.target);
   }
 }
 
@@ -68,7 +67,7 @@ HttpResult CurlHttpGet::get(const std::string& address, const HttpGetOptions& op
 
 HttpResult CurlHttpGet::get_file(const std::string& address, const HttpGetOptions& options,
                                  const std::string& target) {
-  PosixFileSink sink(target, address);
+  PosixFileSink sink(target, options.confined_to, address);
   return get(address, options, sink);
 }
 
@@ -79,13 +78,14 @@ bool CurlHttpGet::get_files(const std::vector<FileTransfer>& files, const HttpGe
   for (const FileTransfer& file : files) items.push_back({file.address, file.target});
   CurlBatch batch(settings_, options, max_connections);
   const auto sink_for = [&](std::size_t index, WriteBehind& writer) {
-    return std::make_unique<BufferedFileSink>(files[index].target, files[index].address, writer);
+    return std::make_unique<BufferedFileSink>(files[index].target, options.confined_to,
+                                              files[index].address, writer);
   };
   const auto finished = [&](std::size_t index, const HttpResult& result) {
     return observer.finished(index, result);
   };
   if (!batch.run(items, sink_for, finished)) return false;
-  sweep_folders_of(files);
+  sweep_folders_of(files, options.confined_to);
   return true;
 }
 

@@ -9,8 +9,9 @@ constexpr std::size_t kBuffered = 64 * 1024;
 
 }  // namespace
 
-BufferedFileSink::BufferedFileSink(std::string target, std::string address, WriteBehind& writer)
-    : file_(std::move(target), std::move(address)), writer_(writer) {}
+BufferedFileSink::BufferedFileSink(std::string target, std::string root, std::string address,
+                                   WriteBehind& writer)
+    : file_(std::move(target), std::move(root), std::move(address)), writer_(writer) {}
 
 bool BufferedFileSink::open(std::uint64_t offset, const std::string& validator) {
   buffer_.clear();

@@ -30,7 +30,8 @@ class WriteBehind;
 // buffer, or continues a part already on disk, is written at once.
 class BufferedFileSink final : public BatchSink {
  public:
-  BufferedFileSink(std::string target, std::string address, WriteBehind& writer);
+  // As for PosixFileSink; writer puts the small bodies in place.
+  BufferedFileSink(std::string target, std::string root, std::string address, WriteBehind& writer);
 
   [[nodiscard]] ResumePoint resume_point() override { return file_.resume_point(); }
   [[nodiscard]] bool open(std::uint64_t offset, const std::string& validator) override;

@@ -7,8 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <optional>
 #include <vector>
 
 namespace tarvel {
@@ -24,11 +22,8 @@ constexpr std::uint64_t kWorthResuming = 64 * 1024;
 // Longer than any address and version name a note holds.
 constexpr std::size_t kNoteLimit = 16 * 1024;
 
-// The file name with a leading dot and a suffix, in the target's folder.
-std::string beside(const std::string& target, std::string_view suffix) {
-  const auto slash = target.find_last_of('/');
-  const std::size_t name_at = slash == std::string::npos ? 0 : slash + 1;
-  return target.substr(0, name_at) + "." + target.substr(name_at) + std::string(suffix);
+std::string hidden(const std::string& name, std::string_view suffix) {
+  return "." + name + std::string(suffix);
 }
 
 struct Note {
@@ -39,9 +34,9 @@ struct Note {
 
 // Reads a resume note: the address on its first line, the validator on its
 // second. A link under that name is never followed.
-Note read_note(const std::string& path) {
+Note read_note(int folder, const std::string& name) {
   Note note;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
     note.present = errno != ENOENT;
     return note;
@@ -59,45 +54,57 @@ Note read_note(const std::string& path) {
   return note;
 }
 
-bool write_note(const std::string& path, const std::string& text) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+bool write_note(int folder, const std::string& name, const std::string& text) {
+  const int fd =
+      ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
   return ::close(fd) == 0 && written;
 }
 
 // Removes a leftover unless a transfer holds its lock.
-void remove_if_idle(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+void remove_if_idle(int folder, const std::string& name) {
+  const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     // A link under a leftover's name: the link itself goes, never its target.
-    if (errno == ELOOP) ::unlink(path.c_str());
+    if (errno == ELOOP) ::unlinkat(folder, name.c_str(), 0);
     return;
   }
-  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlink(path.c_str());
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlinkat(folder, name.c_str(), 0);
   ::close(fd);
 }
 
 }  // namespace
 
-PosixFileSink::PosixFileSink(std::string target, std::string address)
-    : target_(std::move(target)),
-      address_(std::move(address)),
-      partial_(beside(target_, kPartialSuffix)),
-      resume_note_(beside(target_, kResumeSuffix)) {}
+PosixFileSink::PosixFileSink(std::string target, std::string root, std::string address)
+    : target_(std::move(target)), root_(std::move(root)), address_(std::move(address)) {}
 
 PosixFileSink::~PosixFileSink() {
   if (fd_ >= 0 || resumable_) interrupt();
 }
 
+bool PosixFileSink::reach_folder() {
+  if (folder_.valid()) return true;
+  auto parent = open_parent_folder(root_, target_);
+  if (!parent) return false;
+  folder_ = std::move(parent->folder);
+  name_ = std::move(parent->name);
+  partial_ = hidden(name_, kPartialSuffix);
+  resume_note_ = hidden(name_, kResumeSuffix);
+  return true;
+}
+
 ResumePoint PosixFileSink::resume_point() {
   resumable_ = false;
-  if (address_.empty()) return {};
-  const Note note = read_note(resume_note_);
+  if (address_.empty() || !reach_folder()) return {};
+  const Note note = read_note(folder_.get(), resume_note_);
   note_on_disk_ = note.present;
   if (note.address != address_ || note.validator.empty()) return {};
   struct stat st {};
-  if (::lstat(partial_.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return {};
+  if (::fstatat(folder_.get(), partial_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(st.st_mode) || st.st_size <= 0) {
+    return {};
+  }
   resumable_ = true;
   size_ = static_cast<std::uint64_t>(st.st_size);
   validator_ = note.validator;
@@ -123,10 +130,11 @@ bool PosixFileSink::open(std::uint64_t offset, const std::string& validator) {
 }
 
 bool PosixFileSink::open_partial() {
+  if (!reach_folder()) return false;
   // Never through a link: the partial file is ours or nothing. Close-on-exec,
   // so a program started meanwhile does not hold the file open. Made with
   // the mode the file keeps once renamed (as the user's umask allows).
-  fd_ = ::open(partial_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  fd_ = ::openat(folder_.get(), partial_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd_ < 0) return false;
   // Another transfer writes this very file: leave it be.
   if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
@@ -155,14 +163,14 @@ bool PosixFileSink::write(const char* data, std::size_t size) {
 void PosixFileSink::note_for_resume() {
   if (address_.empty() || validator_.empty()) return;
   note_on_disk_ = true;
-  resumable_ = write_note(resume_note_, address_ + "\n" + validator_ + "\n");
+  resumable_ = write_note(folder_.get(), resume_note_, address_ + "\n" + validator_ + "\n");
 }
 
 bool PosixFileSink::commit() {
   if (fd_ < 0) return false;
   // Renamed while still open and locked, so that no sweep takes the file
   // between its last byte and its new name.
-  if (std::rename(partial_.c_str(), target_.c_str()) != 0) {
+  if (::renameat(folder_.get(), partial_.c_str(), folder_.get(), name_.c_str()) != 0) {
     abandon();
     return false;
   }
@@ -171,7 +179,7 @@ bool PosixFileSink::commit() {
   resumable_ = false;
   forget_resume_note();
   // The file system refused the last of the data: what carries the name is not the body.
-  if (!closed) ::unlink(target_.c_str());
+  if (!closed) ::unlinkat(folder_.get(), name_.c_str(), 0);
   return closed;
 }
 
@@ -183,7 +191,7 @@ void PosixFileSink::interrupt() {
 
 void PosixFileSink::abandon() {
   close_partial();
-  ::unlink(partial_.c_str());
+  if (folder_.valid()) ::unlinkat(folder_.get(), partial_.c_str(), 0);
   forget_resume_note();
   resumable_ = false;
   size_ = 0;
@@ -191,7 +199,7 @@ void PosixFileSink::abandon() {
 
 void PosixFileSink::forget_resume_note() {
   if (!note_on_disk_) return;
-  ::unlink(resume_note_.c_str());
+  ::unlinkat(folder_.get(), resume_note_.c_str(), 0);
   note_on_disk_ = false;
 }
 
@@ -209,9 +217,16 @@ bool is_partial_file_name(const std::string& name) {
   return false;
 }
 
-void remove_stray_partials(const std::string& folder) {
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return;
+void remove_stray_partials(const std::string& root, const std::string& target) {
+  const auto parent = open_parent_folder(root, target);
+  if (!parent) return;
+  const int folder = parent->folder.get();
+  const int listing = ::dup(folder);
+  DIR* dir = listing < 0 ? nullptr : ::fdopendir(listing);
+  if (dir == nullptr) {
+    if (listing >= 0) ::close(listing);
+    return;
+  }
   std::vector<std::string> notes;
   while (const dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
@@ -219,17 +234,18 @@ void remove_stray_partials(const std::string& folder) {
     if (name.ends_with(kResumeSuffix)) {
       notes.push_back(name);
     } else {
-      remove_if_idle(folder + "/" + name);
+      remove_if_idle(folder, name);
     }
   }
   ::closedir(dir);
   // A note stays only beside the partial file it describes.
   for (const std::string& note : notes) {
-    const std::string partial = folder + "/" + note.substr(0, note.size() - kResumeSuffix.size()) +
-                                std::string(kPartialSuffix);
+    const std::string partial =
+        note.substr(0, note.size() - kResumeSuffix.size()) + std::string(kPartialSuffix);
     struct stat st {};
-    if (::lstat(partial.c_str(), &st) != 0 && errno == ENOENT)
-      ::unlink((folder + "/" + note).c_str());
+    if (::fstatat(folder, partial.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
+      ::unlinkat(folder, note.c_str(), 0);
+    }
   }
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/http_get.hpp"
+#include "platform/posix/folder_beneath.hpp"
 
 namespace tarvel {
 
@@ -15,12 +16,15 @@ namespace tarvel {
 // gets a note beside it (".<name>.tarvel-resume": the address and the version
 // it came as), which is what lets the next run ask only for the rest.
 // While a sink writes, it holds a lock on its partial file, so a sweep of
-// leftovers never removes a file still being written.
+// leftovers never removes a file still being written. Given the application
+// directory as root, it never reaches the target's folder through a symbolic
+// link below that directory, and never follows one in the folder itself.
 class PosixFileSink final : public HttpSink {
  public:
-  // target: absolute path in the system's own form. address: where the body
-  // comes from; without one, a partial file is never kept.
-  explicit PosixFileSink(std::string target, std::string address = {});
+  // target: absolute path in the system's own form; root: the folder the
+  // target lies beneath ("" when there is none to keep to); address: where
+  // the body comes from (without one, no part is ever kept for later).
+  explicit PosixFileSink(std::string target, std::string root = {}, std::string address = {});
   // An uncommitted sink that goes away is interrupted: a part worth
   // continuing stays for the next run, anything else is removed.
   ~PosixFileSink() override;
@@ -39,15 +43,19 @@ class PosixFileSink final : public HttpSink {
   [[nodiscard]] bool is_open() const { return fd_ >= 0; }
 
  private:
+  bool reach_folder();
   bool open_partial();
   void note_for_resume();
   void forget_resume_note();
   void close_partial();
 
   std::string target_;
+  std::string root_;
   std::string address_;
-  std::string partial_;
-  std::string resume_note_;
+  UniqueFd folder_;  // the target's folder, reached as open_parent_folder does
+  std::string name_;
+  std::string partial_;      // name within folder_
+  std::string resume_note_;  // name within folder_
   std::string validator_;
   std::uint64_t size_ = 0;
   int fd_ = -1;
@@ -55,10 +63,11 @@ class PosixFileSink final : public HttpSink {
   bool resumable_ = false;     // the partial file on disk is this body's, and the note says so
 };
 
-// Removes what interrupted downloads left in a folder (partial files, their
-// resume notes, and the temporaries of older launchers), except files that a
-// transfer is writing right now. folder: path in the system's own form.
-void remove_stray_partials(const std::string& folder);
+// Removes what interrupted downloads left in the folder that holds target
+// (partial files, their resume notes, and the temporaries of older
+// launchers), except files that a transfer is writing right now. root and
+// target as for PosixFileSink.
+void remove_stray_partials(const std::string& root, const std::string& target);
 
 // True for the names of such leftovers.
 [[nodiscard]] bool is_partial_file_name(const std::string& name);

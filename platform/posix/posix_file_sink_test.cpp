@@ -36,14 +36,16 @@ TEST(PosixFileSink, APartWorthContinuingIsFoundAgainByTheSameDownload) {
   testing::TempDir dir;
   const std::string body = bytes(300 * 1024);
   {
-    PosixFileSink first(dir / "big.bin", kAddress);
+    PosixFileSink first(dir / "big.bin", dir.path(), kAddress);
     EXPECT_EQ(first.resume_point().bytes, 0u);
     interrupted(first, body, 100 * 1024);
   }
   EXPECT_EQ(names_in(dir.path()), (Names{".big.bin.tarvel-part", ".big.bin.tarvel-resume"}));
-  EXPECT_EQ(PosixFileSink(dir / "big.bin", "http://elsewhere/big.bin").resume_point().bytes, 0u);
+  EXPECT_EQ(
+      PosixFileSink(dir / "big.bin", dir.path(), "http://elsewhere/big.bin").resume_point().bytes,
+      0u);
 
-  PosixFileSink next(dir / "big.bin", kAddress);
+  PosixFileSink next(dir / "big.bin", dir.path(), kAddress);
   const ResumePoint held = next.resume_point();
   ASSERT_EQ(held.bytes, 100u * 1024);
   EXPECT_EQ(held.validator, "\"v1\"");
@@ -61,16 +63,16 @@ TEST(PosixFileSink, PartsNotWorthKeepingAreRemoved) {
   testing::TempDir dir;
   const std::string body = bytes(300 * 1024);
   {
-    PosixFileSink small(dir / "small.bin", kAddress);
+    PosixFileSink small(dir / "small.bin", dir.path(), kAddress);
     interrupted(small, body, 1000);
-    PosixFileSink unnamed(dir / "unnamed.bin", kAddress);
+    PosixFileSink unnamed(dir / "unnamed.bin", dir.path(), kAddress);
     interrupted(unnamed, body, 200 * 1024, "");
-    PosixFileSink no_address(dir / "no_address.bin");
+    PosixFileSink no_address(dir / "no_address.bin", dir.path());
     interrupted(no_address, body, 200 * 1024);
   }
   EXPECT_EQ(names_in(dir.path()), Names{});
 
-  PosixFileSink sink(dir / "big.bin", kAddress);
+  PosixFileSink sink(dir / "big.bin", dir.path(), kAddress);
   interrupted(sink, body, 200 * 1024);
   ASSERT_EQ(sink.resume_point().bytes, 200u * 1024);
   ASSERT_TRUE(sink.open(0, "\"v2\""));
@@ -89,10 +91,10 @@ TEST(PartialLeftovers, EveryLeftoverGoesButOneStillBeingWritten) {
     dir.write(name, "x");
   }
   ASSERT_EQ(::symlink((outside / "precious").c_str(), (dir / ".d.swf.tarvel-part").c_str()), 0);
-  PosixFileSink writing(dir / "e.swf", kAddress);
+  PosixFileSink writing(dir / "e.swf", dir.path(), kAddress);
   ASSERT_TRUE(writing.open(0, "\"v\""));
 
-  remove_stray_partials(dir.path());
+  remove_stray_partials(dir.path(), dir / "a.swf");
   EXPECT_EQ(names_in(dir.path()), (Names{".e.swf.tarvel-part", ".hidden", ".tarvel-part", "a.swf",
                                          "sub", "x.tarvel-part"}));
   EXPECT_EQ(outside.read("precious"), "keep") << "a link is removed, never followed";

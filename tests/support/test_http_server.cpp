@@ -115,6 +115,7 @@ struct TestHttpServer::Impl {
     seen.push_back({path, request.target, request.get_header_value("User-Agent"),
                     request.get_header_value("Range"), request.get_header_value("If-Range"),
                     request.remote_port});
+    changed.notify_all();
     peak = std::max(peak, ++in_flight);
     const auto rule = faults.find(path);
     if (rule == faults.end() || rule->second.times == 0) return Fault::none;
@@ -318,6 +319,11 @@ std::uint64_t TestHttpServer::body_bytes_sent() const { return impl_->bytes_sent
 int TestHttpServer::peak_in_flight() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->peak;
+}
+
+bool TestHttpServer::wait_for_requests(std::size_t count, std::chrono::milliseconds deadline) {
+  std::unique_lock lock(impl_->mutex);
+  return impl_->changed.wait_for(lock, deadline, [&] { return impl_->seen.size() >= count; });
 }
 
 bool TestHttpServer::wait_for_stall(std::chrono::milliseconds deadline, int count) {

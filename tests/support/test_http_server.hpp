@@ -68,6 +68,8 @@ class TestHttpServer {
   // The most requests that were being answered at the same time.
   [[nodiscard]] int peak_in_flight() const;
 
+  // Waits until this many requests have arrived in all; false at the deadline.
+  [[nodiscard]] bool wait_for_requests(std::size_t count, std::chrono::milliseconds deadline);
   // Waits until this many answers stalled (sent their first half) or were
   // held; false at the deadline.
   [[nodiscard]] bool wait_for_stall(std::chrono::milliseconds deadline, int count = 1);
