@@ -68,7 +68,9 @@ TEST_F(CurlRetry, FailuresThatMayPassAreTriedAgainOthersAreNot) {
     EXPECT_EQ(fetch("pkg/small.swf").ok(), c.arrives);
     EXPECT_EQ(server.requests().size() - before, c.requests);
     EXPECT_EQ(names_in(local.path()), c.arrives ? Names{"small.swf"} : Names{});
-    if (c.arrives) EXPECT_EQ(local.read("small.swf"), served.read("pkg/small.swf"));
+    if (c.arrives) {
+      EXPECT_EQ(local.read("small.swf"), served.read("pkg/small.swf"));
+    }
     ::unlink((local / "small.swf").c_str());
   }
 }
