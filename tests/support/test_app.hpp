@@ -55,8 +55,12 @@ struct TestApp {
         app(services(), std::move(public_host)) {
     app.settings().set_application_directory(dir.path() + "/");
   }
-  // Test servers stop promptly once no client holds a connection open.
-  ~TestApp() { CurlHttpGet::close_idle_connections(); }
+  // Screens the kernel keeps alive work in the App: they go while it still
+  // exists. Test servers stop promptly once no client holds a connection open.
+  ~TestApp() {
+    ui.close_kept_screens();
+    CurlHttpGet::close_idle_connections();
+  }
   TestApp(const TestApp&) = delete;
   TestApp& operator=(const TestApp&) = delete;
 
