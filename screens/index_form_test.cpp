@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <deque>
 
 #include "core/settings_readers.hpp"
@@ -20,24 +19,6 @@ using Kind = TranscriptEntry::Kind;
 using Config = std::vector<std::pair<std::string, std::string>>;
 
 constexpr const char* kProperties = "<properties><user>Ann</user></properties>";
-
-// Answers the public host's lookups from a queue (true: it resolves), then
-// keeps giving the last answer.
-class ScriptedResolver final : public Resolver {
- public:
-  explicit ScriptedResolver(std::deque<bool> answers) : answers_(std::move(answers)) {}
-  [[nodiscard]] std::optional<Ipv4Address> resolve(const std::string& host) override {
-    (void)host;
-    ++lookups;
-    const bool online = answers_.front();
-    if (answers_.size() > 1) answers_.pop_front();
-    return online ? std::optional<Ipv4Address>(Ipv4Address{127, 0, 0, 1}) : std::nullopt;
-  }
-  std::atomic<int> lookups{0};
-
- private:
-  std::deque<bool> answers_;
-};
 
 // A main lobby after login (player "Ann", language "en") on a launcher pointed
 // at an empty package site, so installation screens it opens fail at once.
@@ -96,25 +77,17 @@ struct Lobby {
     return t.ui.windows_of(class_name).size();
   }
   [[nodiscard]] std::vector<std::string> received(WindowId id) const {
-    std::vector<std::string> texts;
-    for (const TranscriptEntry& e : t.transcript.entries()) {
-      if (e.kind == Kind::received && e.window == id) texts.push_back(e.text);
-    }
-    return texts;
+    return t.transcript.texts(Kind::received, id);
   }
   // When the window was destroyed, or -1.
   [[nodiscard]] std::int64_t destroyed_at(WindowId id) const {
-    for (const TranscriptEntry& e : t.transcript.entries()) {
-      if (e.kind == Kind::window && e.window == id && e.text == "destroyed") {
-        return static_cast<std::int64_t>(e.time_ms);
-      }
-    }
-    return -1;
+    const auto time = t.transcript.time_of(id, "destroyed");
+    return time ? static_cast<std::int64_t>(*time) : -1;
   }
 
   testing::TestApp t;
   testing::PackageSite site;
-  ScriptedResolver resolver;
+  testing::OnlineSwitch resolver;
   App app;
   WindowId window = kNoWindow;
 };
@@ -317,11 +290,11 @@ TEST(Lobby, WithoutAConnectionCommandsAreDropped) {
   flaky.command("http://127.0.0.1:1/x");
   EXPECT_TRUE(flaky.browsers().empty());
   EXPECT_TRUE(flaky.t.transcript.texts(Kind::message_box).empty());
-  EXPECT_EQ(flaky.resolver.lookups.load(), 2);
+  EXPECT_EQ(flaky.resolver.lookups(), 2);
 
   Lobby gone({}, {false});
   gone.run("after 100 -> command exit\n");
-  EXPECT_EQ(gone.resolver.lookups.load(), 0);
+  EXPECT_EQ(gone.resolver.lookups(), 0);
 }
 
 TEST(Lobby, WhileAnInstallationRunsRequestsGetThe405ScreenUntilTheLobbyIsActivated) {

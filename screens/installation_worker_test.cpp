@@ -113,11 +113,11 @@ TEST(InstallationWorker, ReportedStatesAndWhatEachModeInstalls) {
       {"not installed, mode 0", 0, State::missing, State::missing, "install", false, false},
       {"not installed, mode 1: installed, still reported", 1, State::missing, State::missing,
        "install", true, true},
-      {"main missing, language current, mode 1", 1, State::missing, State::current, "install",
-       true, false},
+      {"main missing, language current, mode 1", 1, State::missing, State::current, "install", true,
+       false},
       {"main newer", 0, State::newer, State::current, "update", false, false},
-      {"a newer language outranks a current main", 0, State::current, State::newer, "update",
-       false, false},
+      {"a newer language outranks a current main", 0, State::current, State::newer, "update", false,
+       false},
       {"mandatory main: installed, reported current", 0, State::mandatory, State::current,
        "uptodate", true, false},
       {"mandatory main with a newer language", 0, State::mandatory, State::newer, "update", true,
@@ -273,9 +273,9 @@ TEST(InstallationWorker, ModeTwoInstallsEveryGameInEveryLanguageAndKeepsThePlaye
     }
   }
   EXPECT_EQ(w.run().code, kStatusResult);
-  for (const char* file : {"games/slot.txt", "games/poker.txt", "lang/games/en/slot.txt",
-                           "lang/games/de/slot.txt", "lang/games/en/poker.txt",
-                           "lang/games/de/poker.txt"}) {
+  for (const char* file :
+       {"games/slot.txt", "games/poker.txt", "lang/games/en/slot.txt", "lang/games/de/slot.txt",
+        "lang/games/en/poker.txt", "lang/games/de/poker.txt"}) {
     EXPECT_TRUE(w.t.dir.exists(file)) << file;
   }
   EXPECT_EQ(w.t.app.settings().selected_language(), "en");

@@ -22,17 +22,6 @@ constexpr const char* kLanguageMenu =
     "<lang_menu><menu name=\"en\" lang=\"English\"></menu></lang_menu>\n";
 constexpr const char* kSlotStatus = "games/common_slot_update.xml";
 
-// The public host resolves while online is set.
-class SwitchResolver final : public Resolver {
- public:
-  [[nodiscard]] std::optional<Ipv4Address> resolve(const std::string& host) override {
-    (void)host;
-    if (!online.load()) return std::nullopt;
-    return Ipv4Address{127, 0, 0, 1};
-  }
-  std::atomic<bool> online{true};
-};
-
 // A launcher right after login ("en") whose site has the common packages and
 // the game "slot", which the lobby lists and which is installed already.
 struct Installation {
@@ -88,12 +77,8 @@ struct Installation {
     return t.transcript.texts(Kind::received, screen);
   }
   [[nodiscard]] std::int64_t destroyed_at(WindowId id) const {
-    for (const TranscriptEntry& e : t.transcript.entries()) {
-      if (e.kind == Kind::window && e.window == id && e.text == "destroyed") {
-        return static_cast<std::int64_t>(e.time_ms);
-      }
-    }
-    return -1;
+    const auto time = t.transcript.time_of(id, "destroyed");
+    return time ? static_cast<std::int64_t>(*time) : -1;
   }
   [[nodiscard]] long requests_of(const std::string& path) const {
     const auto paths = site.requested();
@@ -102,7 +87,7 @@ struct Installation {
 
   testing::TestApp t;
   PackageSite site;
-  SwitchResolver resolver;
+  testing::OnlineSwitch resolver;
   App app;
   WindowId window = kNoWindow;
   std::atomic<bool> released{false};
@@ -168,11 +153,11 @@ TEST(TransferringForm, FailuresAndProgressReachTheMovieAndExitLeavesWithoutALobb
 // finds the line back.
 TEST(TransferringForm, A402IsShownOnceAndHoldsTheScreenUntilARetryWithAConnection) {
   Installation i;
-  i.resolver.online = false;
+  i.resolver.set({false});
   i.stall(kSlotStatus);
   i.release_at(15000);
   i.t.ui.schedule(kNoWindow, 40000, [&] {
-    i.resolver.online = true;
+    i.resolver.set({true});
     i.site.server.set_fault(kSlotStatus, TestHttpServer::Fault::none);
   });
   i.run_after_login(
