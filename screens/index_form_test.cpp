@@ -27,11 +27,8 @@ struct Lobby {
   explicit Lobby(const Config& config = {}, std::deque<bool> online = {true})
       : resolver(std::move(online)),
         app(t.services_with([this](Services& s) { s.resolver = &resolver; })) {
+    site.log_in(app, t.dir);
     Settings& s = app.settings();
-    apply_defaults(s);
-    s.set_application_directory(t.dir.path() + "/");
-    site.point(s);
-    s.set_selected_language("en");
     s.set_user_name("Ann");
     s.set_login_properties(kProperties);
     testing::write_config(t.dir.path() + "/", config);

@@ -43,10 +43,7 @@ struct WorkerRun {
   testing::TestApp t;
 
   explicit WorkerRun(const std::string& games = "slot,rngkeno,poker") {
-    Settings& s = t.app.settings();
-    apply_defaults(s);
-    site.point(s);
-    s.set_selected_language("en");
+    site.log_in(t.app, t.dir);
     t.dir.write("app-popup/abb_language.xml", kLanguageMenu);
     testing::write_config(t.dir.path() + "/", {{"linkLabel", games}});
     site.publish_common({"common/app-popup/lobby.txt"});

@@ -26,12 +26,8 @@ constexpr const char* kSlotStatus = "games/common_slot_update.xml";
 // the game "slot", which the lobby lists and which is installed already.
 struct Installation {
   Installation() : app(t.services_with([this](Services& s) { s.resolver = &resolver; })) {
-    Settings& s = app.settings();
-    apply_defaults(s);
-    s.set_application_directory(t.dir.path() + "/");
-    site.point(s);
-    s.set_selected_language("en");
-    s.set_login_properties("<p/>");
+    site.log_in(app, t.dir);
+    app.settings().set_login_properties("<p/>");
     t.dir.write("app-popup/abb_language.xml", kLanguageMenu);
     testing::write_config(t.dir.path() + "/", {{"linkLabel", "slot"}});
     site.publish_common({"common/a.txt"});

@@ -1,5 +1,7 @@
 #include "tests/support/package_site.hpp"
 
+#include "core/settings_readers.hpp"
+
 namespace tarvel::testing {
 namespace {
 
@@ -22,6 +24,14 @@ void PackageSite::point(Settings& settings) const {
   settings.set_game_url(server.url(kGames));
   settings.set_game_language_address(server.url(kGameLanguages));
   settings.set_common_language_address(server.url(kCommonLanguages));
+}
+
+void PackageSite::log_in(App& app, const TempDir& directory) const {
+  Settings& settings = app.settings();
+  apply_defaults(settings);
+  settings.set_application_directory(directory.path() + "/");
+  point(settings);
+  settings.set_selected_language("en");
 }
 
 void PackageSite::publish(const std::string& folder, const std::string& manifest,

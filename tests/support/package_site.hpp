@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "core/settings.hpp"
+#include "core/app.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "tests/support/test_http_server.hpp"
 
@@ -26,6 +26,9 @@ class PackageSite {
   // Points the launcher's addresses at the site, and the language addresses
   // at its language folders.
   void point(Settings& settings) const;
+  // A launcher as a login leaves it, in the application directory, with the
+  // settings' defaults, the site's addresses and the language "en".
+  void log_in(App& app, const TempDir& directory) const;
 
   // Publishes an installation manifest in the folder with the version label
   // and one entry per file; each file is put on the site with its own path as
