@@ -50,5 +50,8 @@ int main() {
   load_default_language(app);
   const StartupParts parts{CError::show_modal, no_first_screen, download_file};
   (void)run_startup(app, parts);
+  // Windows the lobby opened beside itself (cashier, further lobbies) may
+  // still be open; they go while the App they work in is still there.
+  ui.close_kept_screens();
   return 0;
 }
