@@ -79,19 +79,6 @@ TEST_F(HtmlBrowserTest, KeysReachThePageAndTheCloseBoxDestroysTheWindow) {
                                       "3 down reached the movie"}));
 }
 
-TEST_F(HtmlBrowserTest, AWindowOwnedByAnotherGoesWithIt) {
-  struct Lobby : WindowHandler {
-  } lobby_handler;
-  const WindowId lobby = t.ui.create_window(lobby_handler, "Lobby");
-  t.ui.show_modeless(lobby, kNoWindow);
-  const WindowId owned = HtmlBrowser::open(t.app, lobby, "http://127.0.0.1:1/a", 0, 0);
-  const WindowId free = HtmlBrowser::open(t.app, kNoWindow, "http://127.0.0.1:1/b", 0, 0);
-  EXPECT_EQ(t.ui.window(owned)->owner, lobby);
-  t.ui.destroy(lobby);
-  EXPECT_FALSE(t.ui.exists(owned));
-  EXPECT_TRUE(t.ui.exists(free));
-}
-
 TEST_F(HtmlBrowserTest, ResizingKeepsThePagesMargins) {
   const WindowId id = HtmlBrowser::open(t.app, kNoWindow, "about:blank", 800, 600);
   t.ui.move_control(id, {4, 10, 800, 600});

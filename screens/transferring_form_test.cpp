@@ -93,41 +93,6 @@ constexpr const char* kSlotDocument =
     "<![CDATA[<main><game type=\"slot\" version=\"uptodate\"></game>\n"
     "<lang install=\"en\"></lang>\n</main>]]>";
 
-TEST(TransferringForm, AfterLoginItInstallsThenOpensTheLobbyAsTheMainWindow) {
-  Installation i;
-  i.wait_for_workers();
-  i.run_after_login("");
-
-  const WindowState& w = *i.t.ui.window(i.window);
-  EXPECT_EQ(w.rect, (Rect{(1920 - 303) / 2, (1080 - 324) / 2, 303, 324}));
-  EXPECT_EQ(w.control, (Rect{0, 0, 297, 300}));
-  EXPECT_FALSE(w.close_command);
-  EXPECT_EQ(i.received(TransferringForm::kClassName), (std::vector<std::string>{"lang=en"}))
-      << "the result waits for the lobby";
-  const auto lobbies = i.t.ui.windows_of(IndexForm::kClassName);
-  ASSERT_EQ(lobbies.size(), 1u);
-  EXPECT_TRUE(i.t.ui.window(lobbies[0])->modal);
-  EXPECT_EQ(
-      i.received(IndexForm::kClassName),
-      (std::vector<std::string>{"status205==<p/>", std::string("game_status==") + kSlotDocument}));
-  EXPECT_EQ(i.destroyed_at(i.window), 500) << "on the first tick after the work";
-
-  // The lobby came after the installation window went, as the main window.
-  const auto entries = i.t.transcript.entries();
-  const auto at = [&](WindowId id, const std::string& text) {
-    return std::find_if(entries.begin(), entries.end(),
-                        [&](const TranscriptEntry& e) { return e.window == id && e.text == text; });
-  };
-  EXPECT_LT(at(lobbies[0], "made the main window"), at(i.window, "destroyed"));
-  EXPECT_LT(at(i.window, "destroyed"), at(lobbies[0], "shown modally"));
-
-  EXPECT_EQ(i.t.dir.read("common/a.txt"), "common/a.txt");
-  EXPECT_EQ(i.t.dir.read("casino/table.txt"), "casino/table.txt");
-  const SettingsValues v = i.app.settings().snapshot();
-  EXPECT_FALSE(v.installation_screen_open);
-  EXPECT_EQ(v.current_screen_marker, "INDEX_FORM");
-}
-
 TEST(TransferringForm, FailuresAndProgressReachTheMovieAndExitLeavesWithoutALobby) {
   Installation i;
   i.wait_for_workers();
