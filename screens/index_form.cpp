@@ -18,7 +18,6 @@ namespace {
 constexpr const char* kLoginStatusPrefix = "status205==";
 constexpr const char* kMultiStatusPrefix = "status206==<![CDATA[";
 constexpr const char* kMultiStatusSuffix = "]]>";
-constexpr const char* kProgressPrefix = "progress=";
 
 constexpr const char* kExit = "exit";
 constexpr std::string_view kAddress = "http";

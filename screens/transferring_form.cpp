@@ -9,8 +9,6 @@
 namespace tarvel {
 namespace {
 
-constexpr const char* kLanguagePrefix = "lang=";
-constexpr const char* kProgressPrefix = "progress=";
 constexpr const char* kExit = "exit";
 constexpr const char* kRetry = "retry";
 
