@@ -61,29 +61,13 @@ TEST_F(HtmlBrowserTest, PageSizeGivesTheWindowSizeOnlyWhenBothSidesAreGiven) {
   }
 }
 
-TEST_F(HtmlBrowserTest, KeysReachThePageAndTheCloseBoxDestroysTheWindow) {
-  const WindowId id = HtmlBrowser::open(t.app, kNoWindow, "about:blank", 0, 0);
-  t.ui.schedule(kNoWindow, 100, [&] {
-    for (const int key : {kKeyEscape, kKeyEnter, kKeyCancel}) t.ui.synthesize_key({key, true});
-  });
-  bool open_after_keys = false;
-  t.ui.schedule(kNoWindow, 200, [&] { open_after_keys = t.ui.exists(id); });
-  t.ui.schedule(kNoWindow, 300, [&] { t.ui.press_close(id); });
-  EXPECT_TRUE(t.ui.run_until([&] { return !t.ui.exists(id); }));
-  EXPECT_TRUE(open_after_keys);
-  EXPECT_EQ(t.loop_clock.now_ms(), 300u);
-  auto keys = t.transcript.texts(Kind::key, HtmlBrowser::kClassName);
-  std::erase_if(keys, [](const std::string& k) { return k.ends_with("synthesized"); });
-  EXPECT_EQ(keys,
-            (std::vector<std::string>{"27 down reached the movie", "13 down reached the movie",
-                                      "3 down reached the movie"}));
-}
-
-TEST_F(HtmlBrowserTest, ResizingKeepsThePagesMargins) {
+TEST_F(HtmlBrowserTest, ResizingKeepsThePagesMarginsAndClosingDestroysIt) {
   const WindowId id = HtmlBrowser::open(t.app, kNoWindow, "about:blank", 800, 600);
   t.ui.move_control(id, {4, 10, 800, 600});
   t.ui.resize_client(id, 1000, 700);
   EXPECT_EQ(t.ui.window(id)->control, (Rect{4, 10, 1000 - 8, 700 - 14}));
+  t.ui.press_close(id);
+  EXPECT_FALSE(t.ui.exists(id)) << "closing destroys it";
 }
 
 }  // namespace

@@ -93,22 +93,6 @@ constexpr const char* kSlotDocument =
     "<![CDATA[<main><game type=\"slot\" version=\"uptodate\"></game>\n"
     "<lang install=\"en\"></lang>\n</main>]]>";
 
-TEST(TransferringForm, FailuresAndProgressReachTheMovieAndExitLeavesWithoutALobby) {
-  Installation i;
-  i.wait_for_workers();
-  i.site.write("common/common_install.xml", "$version-1.0\ncommon/missing.txt,\n");
-  i.t.ui.schedule(kNoWindow, 600,
-                  [&] { i.app.settings().set_status(kStatusProgress, "2,5,Game,en"); });
-  i.t.ui.schedule(kNoWindow, 1100,
-                  [&] { i.app.settings().set_status(kStatusDownloadFailed, "Err=401"); });
-  i.run_after_login("after 1600 -> command exit\n");
-  EXPECT_EQ(i.received(TransferringForm::kClassName),
-            (std::vector<std::string>{"lang=en", "Err=401", "progress=2,5,Game,en", "Err=401"}));
-  EXPECT_EQ(i.destroyed_at(i.window), 1600);
-  EXPECT_TRUE(i.t.ui.windows_of(IndexForm::kClassName).empty());
-  EXPECT_FALSE(i.app.settings().installation_screen_open());
-}
-
 // Offline from the start: the connectivity timer's 402 reaches the movie
 // once; the worker then finishes, but the screen waits for a retry that
 // finds the line back.
