@@ -1,6 +1,8 @@
 // The launcher on the headless user interface: every screen is a window of
 // the headless kernel and every movie a movie script (docs/movie-scripts.md).
 // The transcript of the screens goes to standard output.
+#include <cstdio>
+
 #include "app/headless_desktop.hpp"
 #include "core/app.hpp"
 #include "core/settings_readers.hpp"
@@ -48,5 +50,11 @@ int main() {
   // Windows the lobby opened beside itself (cashier, further lobbies) may
   // still be open; they go while the App they work in is still there.
   ui.close_kept_screens();
+  // Start-up ends at once without a guard: a second copy could not be told
+  // apart, and the player has to learn why nothing opened.
+  if (!instance_guard.failure().empty()) {
+    std::fprintf(stderr, "tarvel: %s\n", instance_guard.failure().c_str());
+    return 1;
+  }
   return 0;
 }
