@@ -1,0 +1,60 @@
+#include <gtest/gtest.h>
+
+#include "screens/error_screen.hpp"
+#include "tests/support/gtk/gtk_desktop.hpp"
+
+namespace tarvel {
+namespace {
+
+using Kind = TranscriptEntry::Kind;
+
+// An error movie that shows every line it is given and leaves on Enter.
+constexpr const char* kEchoMovie = R"(<!DOCTYPE html>
+<html><body style="margin:0;background:#234;color:#fff;font:16px sans-serif">
+<p id="lines"></p>
+<script>
+  function addText(text) { document.getElementById("lines").textContent = text; }
+  document.addEventListener("keydown", (e) => {
+    if (e.key === "Enter") tarvel.fscommand("ok", "");
+  });
+</script></body></html>)";
+
+struct DesktopTest : ::testing::Test {
+  void SetUp() override {
+    std::string why;
+    if (!testing::start_gtk(&why)) GTEST_FAIL() << why;
+    t = std::make_unique<testing::GtkTestApp>();
+    t->base.dir.write("Config.xml", "<Config><LoginFormText>Tarvel</LoginFormText></Config>");
+    t->app.settings().set_default_language("en");
+  }
+  std::unique_ptr<testing::GtkTestApp> t;
+};
+
+TEST_F(DesktopTest, ErrorScreenPlaysItsPageAndClosesOnItsCommand) {
+  t->base.dir.write("app-popup/errorMsg.html", kEchoMovie);
+  t->base.dir.write("app-popup/errorMsg.swf", "a Flash movie the page stands in for");
+  testing::Picture picture;
+  t->give_up_after(30000);
+  t->every_tick([&] {
+    if (!t->saw(Kind::received, "Err=405")) return false;
+    const WindowId window = t->ui.main_window();
+    picture = testing::screenshot(t->ui, window);
+    if (picture.blank()) return false;
+    picture = testing::screenshot(t->ui, window, "error_screen_405");
+    t->ui.synthesize_key({kKeyEnter, true});
+    return true;
+  });
+  CError::show_modal(t->app, 405);
+  EXPECT_FALSE(t->gave_up);
+  const auto received = t->transcript.texts(Kind::received, CError::kClassName);
+  ASSERT_FALSE(received.empty());
+  EXPECT_EQ(received.front(), "lang=en");
+  EXPECT_TRUE(t->saw(Kind::movie, "plays the page"));
+  EXPECT_TRUE(t->saw(Kind::command, "ok"));
+  EXPECT_EQ(picture.width, 283);
+  EXPECT_EQ(picture.height, 139);
+  EXPECT_GT(picture.off_background, 0.001);
+}
+
+}  // namespace
+}  // namespace tarvel
