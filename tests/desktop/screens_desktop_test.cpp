@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "cleaner/menrik_screen.hpp"
 #include "screens/error_screen.hpp"
 #include "tests/support/gtk/gtk_desktop.hpp"
 
@@ -54,6 +55,32 @@ TEST_F(DesktopTest, ErrorScreenPlaysItsPageAndClosesOnItsCommand) {
   EXPECT_EQ(picture.width, 283);
   EXPECT_EQ(picture.height, 139);
   EXPECT_GT(picture.off_background, 0.001);
+}
+
+TEST_F(DesktopTest, MenrikPlaysItsPageAndEndsOnItsFirstCommand) {
+  t->base.dir.write("app-popup/clearLogin.html", R"(<!DOCTYPE html>
+<html><body style="margin:0;background:#fff"><h1 style="color:#a00">Clearing</h1>
+<script>
+  // Cleared: tell the program, once the page has been drawn.
+  requestAnimationFrame(() => requestAnimationFrame(() => tarvel.fscommand("", "")));
+</script></body></html>)");
+  t->give_up_after(30000);
+  EXPECT_TRUE(run_menrik(t->ui, t->base.dir.path() + "/"));
+  EXPECT_FALSE(t->gave_up);
+  EXPECT_TRUE(t->saw(Kind::command, "", CMenrikDlg::kClassName));
+  EXPECT_TRUE(t->saw(Kind::window, "destroyed", CMenrikDlg::kClassName));
+}
+
+TEST_F(DesktopTest, AScreenWithoutItsMovieStaysBlankUntilClosed) {
+  t->every_tick([&] {
+    if (!t->saw(Kind::received, "Err=402")) return false;
+    t->ui.destroy(t->ui.main_window());
+    return true;
+  });
+  t->give_up_after(30000);
+  CError::show_modal(t->app, 402);
+  EXPECT_FALSE(t->gave_up);
+  EXPECT_TRUE(t->saw(Kind::movie, "missing: the screen stays blank"));
 }
 
 }  // namespace
