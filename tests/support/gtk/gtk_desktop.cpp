@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <stdlib.h>
+#include <webkit2/webkit2.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -87,6 +88,41 @@ Picture screenshot(GtkUi& ui, WindowId window, const std::string& name) {
   }
   g_object_unref(pixels);
   return picture;
+}
+
+std::string run_in_page(GtkUi& ui, WindowId window, const std::string& script) {
+  GtkWidget* toplevel = ui.native(window);
+  GtkWidget* view = toplevel != nullptr ? gtk_bin_get_child(GTK_BIN(toplevel)) : nullptr;
+  if (view == nullptr || !WEBKIT_IS_WEB_VIEW(view)) return "";
+  struct Answer {
+    bool done = false;
+    std::string text;
+  } answer;
+  webkit_web_view_evaluate_javascript(
+      WEBKIT_WEB_VIEW(view), script.c_str(), -1, nullptr, nullptr, nullptr,
+      [](GObject* source, GAsyncResult* result, gpointer data) {
+        auto* answer = static_cast<Answer*>(data);
+        JSCValue* value =
+            webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
+        if (value != nullptr) {
+          gchar* text = jsc_value_to_string(value);
+          answer->text = text;
+          g_free(text);
+          g_object_unref(value);
+        }
+        answer->done = true;
+      },
+      &answer);
+  // The answer must come before the frame goes: the callback writes into it.
+  while (!answer.done) g_main_context_iteration(nullptr, TRUE);
+  return answer.text;
+}
+
+void copy_tree(const std::string& from, const std::string& to) {
+  std::filesystem::create_directories(to);
+  std::filesystem::copy(
+      from, to,
+      std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
 }
 
 namespace {

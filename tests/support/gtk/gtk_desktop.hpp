@@ -35,6 +35,14 @@ struct Picture {
 // screenshots_directory() when name is not empty.
 Picture screenshot(GtkUi& ui, WindowId window, const std::string& name = "");
 
+// Runs a script in the page of the window's web view, as a person's hands
+// and eyes on the page would act, and gives back its answer as text ("" when
+// it failed).
+std::string run_in_page(GtkUi& ui, WindowId window, const std::string& script);
+
+// Copies a folder's tree into another, creating folders as needed.
+void copy_tree(const std::string& from, const std::string& to);
+
 // A launcher in a temporary application directory whose screens are real
 // windows; the rest of its services are TestApp's.
 struct GtkTestApp {
