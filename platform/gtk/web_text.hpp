@@ -12,7 +12,7 @@ namespace tarvel {
 [[nodiscard]] std::string latin1_to_utf8(std::string_view text);
 // A unit that is half of a broken surrogate pair becomes U+FFFD.
 [[nodiscard]] std::string utf16_to_utf8(std::u16string_view text);
-// Bytes that are not UTF-8 become U+FFFD each.
+// Each byte or sequence that is not valid UTF-8 becomes one U+FFFD.
 [[nodiscard]] std::u16string utf8_to_utf16(std::string_view text);
 
 }  // namespace tarvel
