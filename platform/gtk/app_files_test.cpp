@@ -75,7 +75,9 @@ TEST_F(AppFilesTest, ChoosesThePageBesideASwfAndTheSwfOtherwise) {
   for (const auto& c : cases) {
     const MovieChoice choice = choose_movie(root, c.path);
     EXPECT_EQ(choice.kind, c.kind) << c.path;
-    if (c.kind != K::missing) EXPECT_EQ(choice.relative, c.relative) << c.path;
+    if (c.kind != K::missing) {
+      EXPECT_EQ(choice.relative, c.relative) << c.path;
+    }
   }
 }
 

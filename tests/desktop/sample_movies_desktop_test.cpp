@@ -52,6 +52,9 @@ struct Sample {
   std::string sent;                // what that makes the movie send
 };
 
+// Test names in listings: the sample's name rather than its bytes.
+void PrintTo(const Sample& sample, std::ostream* out) { *out << sample.name; }
+
 const std::string kGames =
     "game_status==<![CDATA[<main><game type=\"slot\" version=\"uptodate\"></game>\n"
     "<game type=\"poker\" version=\"install\"></game>\n<lang install=\"en\"></lang>\n"
