@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <deque>
 #include <optional>
 #include <utility>
 
@@ -94,17 +95,24 @@ struct GtkUi::Window {
   guint activation_check = 0;
 };
 
+struct GtkUi::PostedTask {
+  WindowId window;
+  std::function<void()> fn;
+};
+
+// Work from other threads travels through this queue, under its mutex; the
+// loop learns of it through a source of its own that is ready while the
+// queue holds anything.
 struct GtkUi::Handover {
   std::mutex mutex;
   std::condition_variable changed;
-  GtkUi* ui = nullptr;  // touched on the user-interface thread only
+  std::deque<PostedTask> tasks;
   bool closed = false;
 };
 
-struct GtkUi::PostedTask {
-  std::shared_ptr<Handover> handover;
-  WindowId window;
-  std::function<void()> fn;
+struct GtkUi::PostSource {
+  GSource source;
+  GtkUi* ui;
 };
 
 // The GTK signal handlers, with access to the Ui's insides.
@@ -153,16 +161,33 @@ struct GtkUiSignals {
     link->ui->call(link->id, [how](WindowHandler& h) { h.on_activate(how); });
     return G_SOURCE_REMOVE;
   }
-  static gboolean run_posted(gpointer data) {
-    auto* posted = static_cast<GtkUi::PostedTask*>(data);
-    GtkUi* ui = posted->handover->ui;
-    if (ui == nullptr) return G_SOURCE_REMOVE;
-    if (posted->window == kNoWindow) {
-      posted->fn();
-    } else {
-      ui->call(posted->window, [posted](WindowHandler&) { posted->fn(); });
+  static gboolean posted_waiting(GSource* source, gint* timeout) {
+    *timeout = -1;
+    GtkUi* ui = reinterpret_cast<GtkUi::PostSource*>(source)->ui;
+    std::lock_guard lock(ui->handover_->mutex);
+    return ui->handover_->tasks.empty() ? FALSE : TRUE;
+  }
+  static gboolean posted_check(GSource* source) {
+    gint timeout = 0;
+    return posted_waiting(source, &timeout);
+  }
+  // One task per dispatch; a task may run a loop of its own, inside which
+  // the next tasks still run (the source may recurse).
+  static gboolean run_posted(GSource* source, GSourceFunc, gpointer) {
+    GtkUi* ui = reinterpret_cast<GtkUi::PostSource*>(source)->ui;
+    GtkUi::PostedTask task;
+    {
+      std::lock_guard lock(ui->handover_->mutex);
+      if (ui->handover_->tasks.empty()) return G_SOURCE_CONTINUE;
+      task = std::move(ui->handover_->tasks.front());
+      ui->handover_->tasks.pop_front();
     }
-    return G_SOURCE_REMOVE;
+    if (task.window == kNoWindow) {
+      task.fn();
+    } else {
+      ui->call(task.window, [&task](WindowHandler&) { task.fn(); });
+    }
+    return G_SOURCE_CONTINUE;
   }
   static gboolean release(gpointer data) {
     auto* ui = static_cast<GtkUi*>(data);
@@ -177,13 +202,23 @@ GtkUi::GtkUi(GtkUiOptions options)
       ui_thread_(std::this_thread::get_id()),
       start_ms_(steady_ms()),
       handover_(std::make_shared<Handover>()) {
-  handover_->ui = this;
+  static GSourceFuncs posted{GtkUiSignals::posted_waiting,
+                             GtkUiSignals::posted_check,
+                             GtkUiSignals::run_posted,
+                             nullptr,
+                             nullptr,
+                             nullptr};
+  post_source_ = reinterpret_cast<PostSource*>(g_source_new(&posted, sizeof(PostSource)));
+  post_source_->ui = this;
+  g_source_set_can_recurse(&post_source_->source, TRUE);
+  g_source_attach(&post_source_->source, nullptr);
   movies_ = std::make_unique<WebMovieHost>(*this);
 }
 
 GtkUi::~GtkUi() {
   close();
-  handover_->ui = nullptr;
+  g_source_destroy(&post_source_->source);
+  g_source_unref(&post_source_->source);
   for (auto& [id, window] : windows_) {
     if (window->owned && window->alive) destroy(id);
   }
@@ -589,14 +624,9 @@ void GtkUi::post(WindowId window, std::function<void()> fn) {
   {
     std::lock_guard lock(handover_->mutex);
     if (handover_->closed) return;
+    handover_->tasks.push_back({window, std::move(fn)});
   }
-  auto* task = new PostedTask{handover_, window, std::move(fn)};
-  GSource* source = g_idle_source_new();
-  g_source_set_priority(source, G_PRIORITY_DEFAULT);
-  g_source_set_callback(source, GtkUiSignals::run_posted, task,
-                        [](gpointer data) { delete static_cast<PostedTask*>(data); });
-  g_source_attach(source, nullptr);
-  g_source_unref(source);
+  g_main_context_wakeup(nullptr);
 }
 
 void GtkUi::AppBoxes::show(const std::string& text, const std::string& caption) {
@@ -606,8 +636,9 @@ void GtkUi::AppBoxes::show(const std::string& text, const std::string& caption) 
   }
   const std::shared_ptr<Handover> handover = ui_.handover_;
   auto done = std::make_shared<bool>(false);
-  ui_.post(kNoWindow, [handover, done, text, caption] {
-    handover->ui->message_box(kNoWindow, text, caption);
+  GtkUi* ui = &ui_;
+  ui_.post(kNoWindow, [ui, handover, done, text, caption] {
+    ui->message_box(kNoWindow, text, caption);
     std::lock_guard lock(handover->mutex);
     *done = true;
     handover->changed.notify_all();

@@ -149,7 +149,9 @@ class GtkUi final : public Ui {
   // Work handed over from other threads, and whether that still happens.
   struct Handover;
   struct PostedTask;
+  struct PostSource;
   std::shared_ptr<Handover> handover_;
+  PostSource* post_source_ = nullptr;
 
   friend struct GtkUiSignals;
 };

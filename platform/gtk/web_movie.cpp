@@ -208,6 +208,7 @@ WebMovie::~WebMovie() {
 void WebMovie::load_movie(int layer, const std::u16string& path) {
   const std::string file = narrow(path);
   ui_.record(window_, Kind::movie, "load layer " + std::to_string(layer), file);
+  if (!ui_.exists(window_)) return;
   ready_ = false;
   const MovieChoice choice = choose_movie(ui_.options().application_directory, file);
   const std::string address = WebMovieHost::kOrigin + escape_path(choice.relative);

@@ -91,6 +91,41 @@ TEST_F(PlatformDesktopTest, MoviesReadTheApplicationDirectoryAndNothingOutsideIt
   EXPECT_TRUE(t->saw(Kind::movie, "refused: outside the application directory"));
 }
 
+// The road of the launcher: a screen's command handler runs the next screen
+// modally, and that screen's movie must still be heard inside the nested loop.
+class HandingOverScreen final : public FlashWindow {
+ public:
+  HandingOverScreen(Ui& ui, std::string movie, std::string next)
+      : FlashWindow(ui, "First"), movie_(std::move(movie)), next_(std::move(next)) {}
+  std::vector<std::string> next_commands;
+
+ private:
+  void on_init() override { load_movie(movie_); }
+  void on_command(const std::string&, const std::string&) override {
+    PageScreen next(ui(), next_);
+    ui().set_main_window(next.window());
+    destroy_window();
+    (void)ui().run_modal(next.window());
+    for (const auto& [command, argument] : next.commands) next_commands.push_back(command);
+  }
+  std::string movie_;
+  std::string next_;
+};
+
+TEST_F(PlatformDesktopTest, TheNextScreenRunsModallyInsideACommandHandler) {
+  t->base.dir.write("first.html",
+                    "<html><body><script>addEventListener('load', () => "
+                    "tarvel.fscommand('next', ''));</script></body></html>");
+  t->base.dir.write("second.html",
+                    "<html><body><script>addEventListener('load', () => "
+                    "tarvel.fscommand('done', ''));</script></body></html>");
+  HandingOverScreen first(t->ui, t->base.dir / "first.html", t->base.dir / "second.html");
+  t->give_up_after(30000);
+  (void)t->ui.run_modal(first.window());
+  EXPECT_FALSE(t->gave_up);
+  EXPECT_EQ(first.next_commands, (std::vector<std::string>{"done"}));
+}
+
 TEST_F(PlatformDesktopTest, AMoviePathOutsideTheApplicationDirectoryPlaysNothing) {
   testing::TempDir outside;
   outside.write("page.html", fetching_page({}));
