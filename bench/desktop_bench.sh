@@ -9,18 +9,9 @@ build=$(cd "${1:-build}" && pwd)
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 minibrowser=$(ls /usr/lib/*/webkit2gtk-4.1/MiniBrowser 2>/dev/null | head -1)
 work=$(mktemp -d)
-xvfb=
-cleanup() {
-  if [ -n "$xvfb" ]; then kill "$xvfb" 2>/dev/null || true; wait "$xvfb" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-mkfifo "$work/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-xvfb=$!
-read -r -t 20 number < "$work/display"
-export DISPLAY=":$number"
+source "$source_dir/tests/xvfb.sh"
+trap 'stop_xvfb; rm -rf "$work"' EXIT
+start_xvfb "$work"
 
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 # Resident memory of a process and all its descendants, in KiB.

@@ -6,20 +6,10 @@ set -euo pipefail
 tarvel=$1
 menrik=$2
 work=$(mktemp -d)
-xvfb=
-cleanup() {
-  if [ -n "$xvfb" ]; then kill "$xvfb" 2>/dev/null || true; wait "$xvfb" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/xvfb.sh"
+trap 'stop_xvfb; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
-
-mkfifo "$work/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-xvfb=$!
-read -r -t 20 number < "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$number"
-unset WAYLAND_DISPLAY
+start_xvfb "$work" || fail "Xvfb did not start"
 
 # Menrik: its page clears and closes itself once drawn.
 mkdir -p "$work/cleaner/app-popup"

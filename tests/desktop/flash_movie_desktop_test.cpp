@@ -2,36 +2,13 @@
 
 #include <filesystem>
 
-#include "flash/flash_window.hpp"
 #include "tests/support/gtk/gtk_desktop.hpp"
+#include "tests/support/gtk/movie_screen.hpp"
 
 namespace tarvel {
 namespace {
 
 using Kind = TranscriptEntry::Kind;
-
-// A screen that plays one movie, hands it one line, and keeps what comes back.
-class ProbeScreen final : public FlashWindow {
- public:
-  ProbeScreen(Ui& ui, std::string movie) : FlashWindow(ui, "Probe"), movie_(std::move(movie)) {}
-
-  std::vector<std::pair<std::string, std::string>> commands;
-  std::vector<ParsedRequest> requests;
-
- private:
-  void on_init() override {
-    ui().move_control(window(), {0, 0, 283, 139});
-    load_movie(movie_);
-    send_text_to_movie("lang=en");
-    play();
-  }
-  void on_command(const std::string& command, const std::string& argument) override {
-    commands.emplace_back(command, argument);
-  }
-  void on_request(const ParsedRequest& request) override { requests.push_back(request); }
-
-  std::string movie_;
-};
 
 struct FlashMovieTest : ::testing::Test {
   void SetUp() override {
@@ -48,7 +25,9 @@ TEST_F(FlashMovieTest, SwfMoviePlaysAndItsCommandsAndCallsReachTheScreen) {
   ASSERT_TRUE(std::filesystem::exists(movie)) << movie;
   std::filesystem::create_directories(t->base.dir / "app-popup");
   std::filesystem::copy_file(movie, t->base.dir / "app-popup/echo.swf");
-  ProbeScreen screen(t->ui, t->base.dir.path() + "/app-popup\\echo.swf");
+  testing::MovieScreen screen(
+      t->ui, t->base.dir.path() + "/app-popup\\echo.swf",
+      {.control = {0, 0, 283, 139}, .lines = {"lang=en"}, .close_on_command = false});
   testing::Picture picture;
   t->give_up_after(60000);
   t->every_tick([&] {

@@ -9,29 +9,17 @@
 #include "flash/flash_window.hpp"
 #include "platform/browser_control.hpp"
 #include "tests/support/gtk/gtk_desktop.hpp"
+#include "tests/support/gtk/movie_screen.hpp"
 
 namespace tarvel {
 namespace {
 
 using Kind = TranscriptEntry::Kind;
 
-// A screen that plays one movie and keeps the commands it sends.
-class PageScreen final : public FlashWindow {
- public:
-  PageScreen(Ui& ui, std::string movie) : FlashWindow(ui, "Page"), movie_(std::move(movie)) {}
-  std::vector<std::pair<std::string, std::string>> commands;
-
- private:
-  void on_init() override {
-    ui().move_control(window(), {0, 0, 320, 200});
-    load_movie(movie_);
-  }
-  void on_command(const std::string& command, const std::string& argument) override {
-    commands.emplace_back(command, argument);
-    destroy_window();
-  }
-  std::string movie_;
-};
+using testing::MovieScreen;
+// A page that reports once with a command, and the screen closes on it.
+const MovieScreen::Options kClosing{
+    .control = {0, 0, 320, 200}, .lines = {}, .close_on_command = true};
 
 struct PlatformDesktopTest : ::testing::Test {
   void SetUp() override {
@@ -81,7 +69,7 @@ TEST_F(PlatformDesktopTest, MoviesReadTheApplicationDirectoryAndNothingOutsideIt
                         "missing.txt",
                         "file://" + outside.path() + "/secret.txt",
                     }));
-  PageScreen screen(t->ui, t->base.dir.path() + "/app-popup\\page.html");
+  MovieScreen screen(t->ui, t->base.dir.path() + "/app-popup\\page.html", kClosing);
   t->give_up_after(30000);
   (void)t->ui.run_modal(screen.window());
 
@@ -102,7 +90,7 @@ class HandingOverScreen final : public FlashWindow {
  private:
   void on_init() override { load_movie(movie_); }
   void on_command(const std::string&, const std::string&) override {
-    PageScreen next(ui(), next_);
+    MovieScreen next(ui(), next_, kClosing);
     ui().set_main_window(next.window());
     destroy_window();
     (void)ui().run_modal(next.window());
@@ -129,7 +117,7 @@ TEST_F(PlatformDesktopTest, TheNextScreenRunsModallyInsideACommandHandler) {
 TEST_F(PlatformDesktopTest, AMoviePathOutsideTheApplicationDirectoryPlaysNothing) {
   testing::TempDir outside;
   outside.write("page.html", fetching_page({}));
-  PageScreen screen(t->ui, outside.path() + "/page.html");
+  MovieScreen screen(t->ui, outside.path() + "/page.html", kClosing);
   t->every_tick([&] {
     if (!t->saw(Kind::movie, "missing: the screen stays blank")) return false;
     screen.destroy_window();

@@ -1,46 +1,13 @@
 // The sample HTML5 movies, played as a player would see and use them.
 #include <gtest/gtest.h>
 
-#include "flash/flash_window.hpp"
 #include "tests/support/gtk/gtk_desktop.hpp"
+#include "tests/support/gtk/movie_screen.hpp"
 
 namespace tarvel {
 namespace {
 
 using Kind = TranscriptEntry::Kind;
-
-// A screen that plays a movie, hands it lines and keeps what comes back.
-class SampleScreen final : public FlashWindow {
- public:
-  SampleScreen(Ui& ui, std::string movie, std::vector<std::string> lines, Rect control)
-      : FlashWindow(ui, "Sample"),
-        movie_(std::move(movie)),
-        lines_(std::move(lines)),
-        control_(control) {}
-
-  std::vector<std::string> sent;  // commands, and requests as "name(a,b)"
-
- private:
-  void on_init() override {
-    ui().move_control(window(), control_);
-    load_movie(movie_);
-    for (const std::string& line : lines_) send_text_to_movie(line);
-  }
-  void on_command(const std::string& command, const std::string& argument) override {
-    sent.push_back(command + (argument.empty() ? "" : " " + argument));
-  }
-  void on_request(const ParsedRequest& request) override {
-    std::string text = request.name + "(";
-    for (std::size_t i = 0; i < request.arguments.size(); ++i) {
-      text += (i == 0 ? "" : ",") + request.arguments[i];
-    }
-    sent.push_back(text + ")");
-  }
-
-  std::string movie_;
-  std::vector<std::string> lines_;
-  Rect control_;
-};
 
 struct Sample {
   std::string name;   // also the screenshot's name
@@ -126,7 +93,9 @@ struct SampleMovieTest : ::testing::TestWithParam<Sample> {
 
 TEST_P(SampleMovieTest, ShowsItsLinesAndSendsWhatThePlayerChooses) {
   const Sample& sample = GetParam();
-  SampleScreen screen(t->ui, t->base.dir.path() + "/" + sample.movie, sample.lines, sample.control);
+  testing::MovieScreen screen(
+      t->ui, t->base.dir.path() + "/" + sample.movie,
+      {.control = sample.control, .lines = sample.lines, .close_on_command = false});
   t->ui.show_modeless(screen.window(), kNoWindow);
   const auto shows_all = [&](const std::string& text) {
     for (const std::string& word : sample.shown) {

@@ -3,6 +3,10 @@
 "use strict";
 
 function progressScreen(words) {
+  document.body.innerHTML =
+    '<h1 id="title"></h1><div class="track"><div class="fill" id="fill"></div></div>' +
+    '<p id="count"></p><p id="error" class="error"></p>' +
+    '<div class="buttons hidden" id="choices"><button id="retry"></button><button id="exit"></button></div>';
   Movie.texts = words;
   let error = "";
   let state = null;
