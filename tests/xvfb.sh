@@ -10,6 +10,8 @@ start_xvfb() {
   read -r -t 20 number < "$1/display" || return 1
   export DISPLAY=":$number"
   unset WAYLAND_DISPLAY
+  # No accessibility bus on a private display: nothing would listen.
+  export NO_AT_BRIDGE=1
 }
 stop_xvfb() {
   if [ -n "$xvfb_pid" ]; then

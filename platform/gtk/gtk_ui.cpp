@@ -219,6 +219,12 @@ GtkUi::~GtkUi() {
   close();
   g_source_destroy(&post_source_->source);
   g_source_unref(&post_source_->source);
+  // Tasks nobody will run now; a waiting message box holds the queue itself.
+  std::deque<PostedTask> dropped;
+  {
+    std::lock_guard lock(handover_->mutex);
+    dropped.swap(handover_->tasks);
+  }
   for (auto& [id, window] : windows_) {
     if (window->owned && window->alive) destroy(id);
   }

@@ -27,6 +27,8 @@ struct Display {
     }
     setenv("DISPLAY", xvfb.display().c_str(), 1);
     unsetenv("WAYLAND_DISPLAY");
+    // No accessibility bus on a private display: nothing would listen.
+    setenv("NO_AT_BRIDGE", "1", 1);
     ready = gtk_init_check(nullptr, nullptr) != FALSE;
     if (!ready) why = "GTK could not open " + xvfb.display();
   }
