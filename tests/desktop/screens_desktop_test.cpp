@@ -57,6 +57,54 @@ TEST_F(DesktopTest, ErrorScreenPlaysItsPageAndClosesOnItsCommand) {
   EXPECT_GT(picture.off_background, 0.001);
 }
 
+// A screen that tells its movie when its window comes to the front, as the
+// login screen, the update check screen and the lobby do.
+class FrontScreen final : public FlashScreen {
+ public:
+  explicit FrontScreen(App& app) : FlashScreen(app, "Front", OnActivation::escape_to_movie) {}
+  std::vector<std::string> commands;
+
+ private:
+  ScreenStart start_values() override {
+    ScreenStart start;
+    start.window = {303, 324};
+    start.control = {297, 300};
+    start.movie_path = app_path("front.html");
+    start.first_text = "lang=en";
+    return start;
+  }
+  void on_command(const std::string& command, const std::string&) override {
+    commands.push_back(command);
+    if (command == "loaded") bring_back_to_front();
+    if (command == "key Escape") destroy_window();
+  }
+  // Another window takes the front for a moment; this one gets it back.
+  void bring_back_to_front() {
+    struct Plain : WindowHandler {
+    } plain;
+    const WindowId other = ui().create_window(plain, "Other");
+    ui().show_modeless(other, kNoWindow);
+    ui().destroy(other);
+    ui().activate(window(), Activation::plain);
+  }
+};
+
+TEST_F(DesktopTest, TheEscapeSentOnActivationReachesTheMovieAndClosesNothing) {
+  t->base.dir.write("front.html", R"(<html><body><script>
+  document.addEventListener("keydown", (e) => tarvel.fscommand("key " + e.key, ""));
+  addEventListener("load", () => tarvel.fscommand("loaded", ""));
+</script></body></html>)");
+  FrontScreen screen(t->app);
+  t->give_up_after(30000);
+  EXPECT_TRUE(screen.show_modal_as_main());
+  EXPECT_FALSE(t->gave_up);
+  // Keys that come before the page has loaded are the page's loss, as in
+  // any browser: the Escape of the first activation may or may not be heard.
+  ASSERT_FALSE(screen.commands.empty());
+  EXPECT_EQ(screen.commands.back(), "key Escape");
+  EXPECT_TRUE(t->saw(Kind::key, "27 down reached the movie"));
+}
+
 TEST_F(DesktopTest, MenrikPlaysItsPageAndEndsOnItsFirstCommand) {
   t->base.dir.write("app-popup/clearLogin.html", R"(<!DOCTYPE html>
 <html><body style="margin:0;background:#fff"><h1 style="color:#a00">Clearing</h1>
