@@ -17,7 +17,7 @@ cat > "$work/cleaner/app-popup/clearLogin.html" <<'HTML'
 <!DOCTYPE html><html><body><h1>Clearing</h1>
 <script>requestAnimationFrame(() => tarvel.fscommand("done", ""));</script></body></html>
 HTML
-(cd "$work/cleaner" && timeout 60 "$menrik" > "$work/menrik.out") || fail "menrik did not end: $(cat "$work/menrik.out")"
+(cd "$work/cleaner" && timeout 180 "$menrik" > "$work/menrik.out") || fail "menrik did not end: $(cat "$work/menrik.out")"
 grep -q 'CMenrikDlg#1 movie plays the page "app-popup/clearLogin.html"' "$work/menrik.out" \
   || fail "menrik played no page: $(cat "$work/menrik.out")"
 grep -q 'CMenrikDlg#1 command "done" ""' "$work/menrik.out" || fail "menrik's page sent nothing"
@@ -46,7 +46,7 @@ guard='{8E5DFB08-80A9-405B-A5B9-C1CFBC9CD17E}'
 lock="$work/runtime/$guard.lock"
 exec {held}>"$lock"
 flock -n "$held" || fail "could not take the lock $lock"
-(cd "$work/launcher" && XDG_RUNTIME_DIR="$work/runtime" timeout 60 "$tarvel" {held}>&-) \
+(cd "$work/launcher" && XDG_RUNTIME_DIR="$work/runtime" timeout 180 "$tarvel" {held}>&-) \
   > "$work/tarvel.out" || fail "tarvel did not end as a second instance: $(cat "$work/tarvel.out")"
 exec {held}>&-
 grep -q 'CError#1 received "lang=' "$work/tarvel.out" || fail "no language line: $(cat "$work/tarvel.out")"

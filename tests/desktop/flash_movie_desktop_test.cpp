@@ -29,7 +29,7 @@ TEST_F(FlashMovieTest, SwfMoviePlaysAndItsCommandsAndCallsReachTheScreen) {
       t->ui, t->base.dir.path() + "/app-popup\\echo.swf",
       {.control = {0, 0, 283, 139}, .lines = {"lang=en"}, .close_on_command = false});
   testing::Picture picture;
-  t->give_up_after(60000);
+  t->give_up_after(testing::kPatienceMs);
   t->every_tick([&] {
     if (screen.requests.empty() || !t->ui.exists(screen.window())) return false;
     picture = testing::screenshot(t->ui, screen.window());

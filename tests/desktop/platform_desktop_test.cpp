@@ -70,7 +70,7 @@ TEST_F(PlatformDesktopTest, MoviesReadTheApplicationDirectoryAndNothingOutsideIt
                         "file://" + outside.path() + "/secret.txt",
                     }));
   MovieScreen screen(t->ui, t->base.dir.path() + "/app-popup\\page.html", kClosing);
-  t->give_up_after(30000);
+  t->give_up_after(testing::kPatienceMs);
   (void)t->ui.run_modal(screen.window());
 
   ASSERT_EQ(screen.commands.size(), 1u) << t->transcript.dump();
@@ -108,7 +108,7 @@ TEST_F(PlatformDesktopTest, TheNextScreenRunsModallyInsideACommandHandler) {
                     "<html><body><script>addEventListener('load', () => "
                     "tarvel.fscommand('done', ''));</script></body></html>");
   HandingOverScreen first(t->ui, t->base.dir / "first.html", t->base.dir / "second.html");
-  t->give_up_after(30000);
+  t->give_up_after(testing::kPatienceMs);
   (void)t->ui.run_modal(first.window());
   EXPECT_FALSE(t->gave_up);
   EXPECT_EQ(first.next_commands, (std::vector<std::string>{"done"}));
@@ -123,7 +123,7 @@ TEST_F(PlatformDesktopTest, AMoviePathOutsideTheApplicationDirectoryPlaysNothing
     screen.destroy_window();
     return true;
   });
-  t->give_up_after(30000);
+  t->give_up_after(testing::kPatienceMs);
   (void)t->ui.run_modal(screen.window());
   EXPECT_FALSE(t->gave_up);
   EXPECT_TRUE(screen.commands.empty());

@@ -35,7 +35,7 @@ TEST_F(DesktopTest, ErrorScreenPlaysItsPageAndClosesOnItsCommand) {
   t->base.dir.write("app-popup/errorMsg.html", kEchoMovie);
   t->base.dir.write("app-popup/errorMsg.swf", "a Flash movie the page stands in for");
   testing::Picture picture;
-  t->give_up_after(30000);
+  t->give_up_after(testing::kPatienceMs);
   t->every_tick([&] {
     if (!t->saw(Kind::received, "Err=405")) return false;
     const WindowId window = t->ui.main_window();
@@ -95,7 +95,7 @@ TEST_F(DesktopTest, TheEscapeSentOnActivationReachesTheMovieAndClosesNothing) {
   addEventListener("load", () => tarvel.fscommand("loaded", ""));
 </script></body></html>)");
   FrontScreen screen(t->app);
-  t->give_up_after(30000);
+  t->give_up_after(testing::kPatienceMs);
   EXPECT_TRUE(screen.show_modal_as_main());
   EXPECT_FALSE(t->gave_up);
   // Keys that come before the page has loaded are the page's loss, as in
@@ -112,7 +112,7 @@ TEST_F(DesktopTest, MenrikPlaysItsPageAndEndsOnItsFirstCommand) {
   // Cleared: tell the program, once the page has been drawn.
   requestAnimationFrame(() => requestAnimationFrame(() => tarvel.fscommand("", "")));
 </script></body></html>)");
-  t->give_up_after(30000);
+  t->give_up_after(testing::kPatienceMs);
   EXPECT_TRUE(run_menrik(t->ui, t->base.dir.path() + "/"));
   EXPECT_FALSE(t->gave_up);
   EXPECT_TRUE(t->saw(Kind::command, "", CMenrikDlg::kClassName));
@@ -125,7 +125,7 @@ TEST_F(DesktopTest, AScreenWithoutItsMovieStaysBlankUntilClosed) {
     t->ui.destroy(t->ui.main_window());
     return true;
   });
-  t->give_up_after(30000);
+  t->give_up_after(testing::kPatienceMs);
   CError::show_modal(t->app, 402);
   EXPECT_FALSE(t->gave_up);
   EXPECT_TRUE(t->saw(Kind::movie, "missing: the screen stays blank"));

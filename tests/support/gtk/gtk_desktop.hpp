@@ -10,6 +10,10 @@
 
 namespace tarvel::testing {
 
+// How long a desktop test waits for a page before it fails: generous, as
+// pages load many times slower under the sanitizers on a busy machine.
+inline constexpr int kPatienceMs = 120000;
+
 // Starts a private X display and GTK, once per test process. False, with
 // the reason in why, when that cannot be done.
 bool start_gtk(std::string* why = nullptr);
@@ -53,7 +57,7 @@ struct GtkTestApp {
   // until it returns true.
   void every_tick(std::function<bool()> step);
   // Runs the loop until done() holds or the time is up.
-  bool wait_until(const std::function<bool()>& done, int timeout_ms = 30000);
+  bool wait_until(const std::function<bool()>& done, int timeout_ms = kPatienceMs);
   // Whether the transcript has an entry of this kind with this text.
   [[nodiscard]] bool saw(TranscriptEntry::Kind kind, const std::string& text,
                          const std::string& screen = "") const;
