@@ -59,7 +59,9 @@ run_launcher() {
     case "$line" in *'received "lang='*) echo $(( $(now_ms) - start )) > "$work/first_text" ;; esac
   done
 }
+launcher_start=$(now_ms)
 rss=$(peak_of 60000 run_launcher)
+launcher_ms=$(( $(now_ms) - launcher_start ))
 first_text=$(cat "$work/first_text" 2>/dev/null || echo -1)
 exec {held}>&-
 
@@ -76,7 +78,7 @@ fi
 # The reference: MiniBrowser on the same page for as long as the launcher ran.
 reference=0
 if [ -n "$minibrowser" ]; then
-  reference=$(peak_of 4000 "$minibrowser" "file://$app/app-popup/errorMsg.html")
+  reference=$(peak_of "$launcher_ms" "$minibrowser" "file://$app/app-popup/errorMsg.html")
 fi
 ratio=$(awk -v a="$rss" -v b="$reference" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }')
 echo "ratio rss=$ratio first_text_ms=$first_text flash_command_ms=$flash" \
