@@ -109,7 +109,7 @@ TEST_P(SampleMovieTest, ShowsItsLinesAndSendsWhatThePlayerChooses) {
     text = testing::run_in_page(t->ui, screen.window(), "document.body.innerText");
     return shows_all(text) && !testing::screenshot(t->ui, screen.window()).blank();
   })) << text;
-  const testing::Picture picture = testing::screenshot(t->ui, screen.window(), sample.name);
+  const testing::Picture picture = testing::settled_screenshot(t->ui, screen.window(), sample.name);
   EXPECT_EQ(picture.width, sample.control.width);
   EXPECT_EQ(picture.height, sample.control.height);
   EXPECT_GT(picture.colours, 16);  // words and buttons, not a plain fill

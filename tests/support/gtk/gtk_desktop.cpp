@@ -6,6 +6,7 @@
 #include <webkit2/webkit2.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -79,6 +80,7 @@ Picture screenshot(GtkUi& ui, WindowId window, const std::string& name) {
       const int c = colour(x, y);
       if (colours.size() < 4096) colours.insert(c);
       if (c != background) ++off;
+      picture.checksum = picture.checksum * 1099511628211u + static_cast<std::uint64_t>(c);
     }
   }
   picture.colours = static_cast<int>(colours.size());
@@ -90,6 +92,28 @@ Picture screenshot(GtkUi& ui, WindowId window, const std::string& name) {
   }
   g_object_unref(pixels);
   return picture;
+}
+
+Picture settled_screenshot(GtkUi& ui, WindowId window, const std::string& name) {
+  constexpr auto kStill = std::chrono::milliseconds(300);
+  auto changed = std::chrono::steady_clock::now();
+  std::uint64_t last = 0;
+  // A tick keeps the loop turning while nothing else happens.
+  const guint tick = g_timeout_add(
+      20, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+  (void)ui.run_until(
+      [&] {
+        const Picture now = screenshot(ui, window);
+        if (now.checksum != last || now.blank()) {
+          last = now.checksum;
+          changed = std::chrono::steady_clock::now();
+          return false;
+        }
+        return std::chrono::steady_clock::now() - changed >= kStill;
+      },
+      kPatienceMs);
+  g_source_remove(tick);
+  return screenshot(ui, window, name);
 }
 
 std::string run_in_page(GtkUi& ui, WindowId window, const std::string& script) {

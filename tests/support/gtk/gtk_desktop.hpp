@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -31,13 +32,17 @@ std::string screenshots_directory();
 struct Picture {
   int width = 0;
   int height = 0;
-  int colours = 0;            // distinct colours seen
-  double off_background = 0;  // share of pixels unlike the top-left one
+  int colours = 0;             // distinct colours seen
+  double off_background = 0;   // share of pixels unlike the top-left one
+  std::uint64_t checksum = 0;  // of every pixel: equal pictures, equal sums
   [[nodiscard]] bool blank() const { return colours <= 1; }
 };
 // Reads the window's client area off the screen; saves it as a PNG under
 // screenshots_directory() when name is not empty.
 Picture screenshot(GtkUi& ui, WindowId window, const std::string& name = "");
+// Waits until the window's picture has stopped changing for a moment (the
+// page's latest state has reached the screen), then takes it as above.
+Picture settled_screenshot(GtkUi& ui, WindowId window, const std::string& name = "");
 
 // Runs a script in the page of the window's web view, as a person's hands
 // and eyes on the page would act, and gives back its answer as text ("" when
