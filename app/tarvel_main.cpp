@@ -3,6 +3,8 @@
 // is a window of the headless kernel and every movie a movie script
 // (docs/movie-scripts.md). The transcript of the screens goes to standard
 // output.
+#include <cstdio>
+
 #include "app/desktop.hpp"
 #include "app/headless_desktop.hpp"
 #include "core/app.hpp"
@@ -50,5 +52,11 @@ int main(int argc, char** argv) {
   (void)run_startup(app, parts);
   // Workers still waiting for a message box go on: they are joined next.
   desktop->close();
+  // Start-up ends at once without a guard: a second copy could not be told
+  // apart, and the player has to learn why nothing opened.
+  if (!instance_guard.failure().empty()) {
+    std::fprintf(stderr, "tarvel: %s\n", instance_guard.failure().c_str());
+    return 1;
+  }
   return 0;
 }
