@@ -17,6 +17,7 @@ struct HeadlessDesktop final : Desktop {
   explicit HeadlessDesktop(const std::string& directory) : files(directory) {}
   [[nodiscard]] Ui& ui() override { return headless_ui; }
   [[nodiscard]] MessageBox& message_boxes() override { return headless_ui.message_boxes(); }
+  void close() override { headless_ui.close_kept_screens(); }
 
   PosixFiles files;
   RealLoopClock loop_clock;
