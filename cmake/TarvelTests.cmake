@@ -12,14 +12,15 @@ function(tarvel_add_library name)
   target_link_libraries(${name} PUBLIC ${ARG_LIBS})
 endfunction()
 
-# tarvel_add_tests(<name> DIR <folder> LIBS <libs...> [TIMEOUT <s>] [CONNECTIONS <n...>])
+# tarvel_add_tests(<name> DIR <folder> LIBS <libs...> [TIMEOUT <s>] [ENVIRONMENT <VAR=value>]
+#                  [CONNECTIONS <n...>])
 # Globs <folder>/*_test.cpp into one GoogleTest executable and registers every
 # test case with CTest, each with a time-out so a hang fails instead of stalling CI.
 # Each CONNECTIONS count registers every case once more, run with the
 # launcher fetching that many files at once (TARVEL_TEST_CONNECTIONS), as
 # "connections_<n>.<case>".
 function(tarvel_add_tests name)
-  cmake_parse_arguments(ARG "" "DIR;TIMEOUT" "LIBS;SOURCES;CONNECTIONS" ${ARGN})
+  cmake_parse_arguments(ARG "" "DIR;TIMEOUT;ENVIRONMENT" "LIBS;SOURCES;CONNECTIONS" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 60)
   endif()
@@ -31,7 +32,7 @@ function(tarvel_add_tests name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} tarvel_test_support GTest::gtest GTest::gtest_main GTest::gmock)
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT}
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${ARG_ENVIRONMENT}"
     DISCOVERY_TIMEOUT 30)
   foreach(count ${ARG_CONNECTIONS})
     gtest_discover_tests(${name}

@@ -36,8 +36,10 @@ HeadlessUi::HeadlessUi(LoopClock& clock, MovieHost& movies, Transcript& transcri
                        MessageBox* forward)
     : clock_(clock), movies_(movies), transcript_(transcript), forward_(forward) {}
 
-HeadlessUi::~HeadlessUi() {
-  // Screens the kernel keeps alive go first, each taking its window with it.
+HeadlessUi::~HeadlessUi() { close_kept_screens(); }
+
+// Screens the kernel keeps alive go first, each taking its window with it.
+void HeadlessUi::close_kept_screens() {
   for (auto& [id, window] : windows_) {
     if (window.owned && window.state.alive) destroy(id);
   }
@@ -257,6 +259,11 @@ void HeadlessUi::remove_close_command(WindowId window) {
     target->state.close_command = false;
     record(window, Kind::window, "close command removed");
   }
+}
+
+// Nothing to draw: kept for tests, not written to the transcript.
+void HeadlessUi::set_resizable(WindowId window, bool resizable) {
+  if (Window* target = live(window)) target->state.resizable = resizable;
 }
 
 void HeadlessUi::set_timer(WindowId window, int timer_id, int period_ms) {
