@@ -103,6 +103,9 @@ struct EntryHandling : ::testing::Test {
   EntryList handle(const std::string& line) {
     EntryList entries;
     handle_entry_line(t.app, line, entries);
+    // Reading the line without making folders gives the same entry, or none.
+    const auto read = read_entry_line(line);
+    EXPECT_EQ(read ? EntryList{*read} : EntryList{}, entries) << line;
     return entries;
   }
   testing::TestApp t;
