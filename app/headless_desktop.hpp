@@ -1,25 +1,64 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
 
+#include "platform/headless/console_movie.hpp"
 #include "platform/headless/headless_ui.hpp"
 #include "platform/headless/scripted_movie.hpp"
+#include "platform/posix/console_input.hpp"
 #include "platform/posix/posix_files.hpp"
 
 namespace tarvel {
 
+// How a headless program's movies are played: by the movie scripts in the
+// application directory, or by a person typing at the console.
+enum class MovieMode { scripted, console };
+
 // What a headless program's screens run on: files rooted at the directory the
-// program was started in, the real clock, movie scripts for movies, and the
-// transcript on standard output.
+// program was started in and the real clock. Scripted movies write the whole
+// transcript to standard output; console movies show a person what each
+// screen's movie receives and send what the person types.
 struct HeadlessDesktop {
-  explicit HeadlessDesktop(const std::string& directory) : files(directory) {}
+  HeadlessDesktop(const std::string& directory, MovieMode movie_mode)
+      : files(directory),
+        mode(movie_mode),
+        ui(loop_clock, mode == MovieMode::console ? static_cast<MovieHost&>(typed) : scripted,
+           mode == MovieMode::console ? static_cast<Transcript&>(console) : stream) {
+    if (mode == MovieMode::console) start_console();
+  }
 
   PosixFiles files;
+  MovieMode mode;
   RealLoopClock loop_clock;
-  StreamTranscript transcript{stdout};
-  ScriptedMovieHost movies{files};
-  HeadlessUi ui{loop_clock, movies, transcript};
+  StreamTranscript stream{stdout};
+  ConsoleView console{stdout};
+  ScriptedMovieHost scripted{files};
+  ConsoleMovieHost typed;
+  HeadlessUi ui;
+  // Last, so it stops before anything it posts to goes.
+  std::unique_ptr<ConsoleInput> input;
+
+ private:
+  // Typed lines go to the loop's thread, where the screens live.
+  void start_console() {
+    console.note(ConsoleMovieHost::help());
+    input = std::make_unique<ConsoleInput>(
+        0,
+        [this](const std::string& line) {
+          ui.post(kNoWindow, [this, line] {
+            const std::string reply = typed.type(ui, line);
+            if (!reply.empty()) console.note(reply);
+          });
+        },
+        [this] {
+          ui.post(kNoWindow, [this] {
+            console.note("(the input has ended: the screens go on; Ctrl+C ends the program)");
+          });
+        });
+  }
 };
 
 // The directory the program was started in, or "" after saying on standard
@@ -28,6 +67,19 @@ inline std::string start_directory(const char* program) {
   std::string directory = current_directory();
   if (directory.empty()) std::fprintf(stderr, "%s: cannot read the current directory\n", program);
   return directory;
+}
+
+// The movie mode the arguments ask for: none, or "--console". Nothing, after
+// a usage line on standard error, for anything else.
+inline std::optional<MovieMode> movie_mode(int argc, char** argv, const char* program) {
+  if (argc == 1) return MovieMode::scripted;
+  if (argc == 2 && std::string(argv[1]) == "--console") return MovieMode::console;
+  std::fprintf(stderr,
+               "usage: %s [--console]\n"
+               "  Runs in the current directory, every movie a movie script; with --console a\n"
+               "  person types what the movies send.\n",
+               program);
+  return std::nullopt;
 }
 
 }  // namespace tarvel

@@ -1,6 +1,7 @@
 // The launcher on the headless user interface: every screen is a window of
-// the headless kernel and every movie a movie script (docs/movie-scripts.md).
-// The transcript of the screens goes to standard output.
+// the headless kernel and every movie a movie script (docs/movie-scripts.md),
+// or, with --console, a person at the console. The transcript of the screens
+// goes to standard output.
 #include "app/headless_desktop.hpp"
 #include "core/app.hpp"
 #include "core/settings_readers.hpp"
@@ -24,10 +25,12 @@ void no_first_screen(App&) {}
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const auto mode = movie_mode(argc, argv, "tarvel");
+  if (!mode) return 2;
   const std::string directory = start_directory("tarvel");
   if (directory.empty()) return 1;
-  HeadlessDesktop desktop(directory);
+  HeadlessDesktop desktop(directory, *mode);
   PosixFiles& files = desktop.files;
   HeadlessUi& ui = desktop.ui;
   SystemClock clock;
