@@ -4,8 +4,9 @@
 #include <cstdio>
 
 #include "flash/codec.hpp"
-#include "server/md5.hpp"
+#include "platform/clock.hpp"
 #include "server/request_channel.hpp"
+#include "server/transfer_request.hpp"
 
 namespace tarvel {
 namespace {
@@ -48,19 +49,13 @@ std::string action_of(std::string_view document) {
   return std::string(document.substr(open + 1, close - open - 1));
 }
 
-std::string lower_ascii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
-std::string date_text(std::chrono::sys_days day) {
+std::string date_text_of(std::chrono::sys_days day) {
   const std::chrono::year_month_day date{day};
-  char text[16];
-  std::snprintf(text, sizeof text, "%d%02u%02u", static_cast<int>(date.year()),
-                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
-  return text;
+  UtcTime time;
+  time.year = static_cast<int>(date.year());
+  time.month = static_cast<int>(static_cast<unsigned>(date.month()));
+  time.day = static_cast<int>(static_cast<unsigned>(date.day()));
+  return date_text(time);
 }
 
 std::chrono::sys_days system_today() {
@@ -147,7 +142,7 @@ ServiceReply RequestService::transfer(std::string_view document) {
     refusal = "unknown player";
   } else if (!date_is_current(date)) {
     refusal = "date not current";
-  } else if (sign != md5_hex(lower_ascii(name + date + key_))) {
+  } else if (sign != transfer_sign(name, date, key_)) {
     refusal = "wrong sign";
   }
   if (refusal != nullptr) {
@@ -162,7 +157,7 @@ ServiceReply RequestService::transfer(std::string_view document) {
 bool RequestService::date_is_current(std::string_view date) const {
   const std::chrono::sys_days today = today_();
   for (const int offset : {-1, 0, 1}) {
-    if (date == date_text(today + std::chrono::days(offset))) return true;
+    if (date == date_text_of(today + std::chrono::days(offset))) return true;
   }
   return false;
 }
