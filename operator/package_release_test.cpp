@@ -187,6 +187,7 @@ TEST_F(PublishedPackage, RefusesNamesLaunchersWouldMishandleAndWritesNothing) {
   const char* const kRefused[] = {
       "a,b.swf",     "with space.png", "tab\there.png", "ctl\x01.png", "caf\xC3\xA9.png",
       "back\\slash", "hash#.png",      "query?.png",    "pct%20.png",  "$version-9.txt",
+      "quote\".png", "colon:.png",     "brace{.png",
   };
   for (const char* name : kRefused) {
     testing::TempDir fresh;

@@ -8,6 +8,13 @@ namespace {
 
 constexpr std::string_view kVersionMarker = "$version";
 
+// Characters a path of an address may hold as they are: letters, digits,
+// "-._~", the sub-delimiters other than the comma, "@" and "/".
+bool address_character(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+         std::string_view("-._~!$&'()*+;=@/").find(c) != std::string_view::npos;
+}
+
 // The first character of a name or prefix that a launcher cannot carry
 // through a manifest line and an address unchanged.
 std::optional<std::string> refused_character(std::string_view text) {
@@ -20,8 +27,8 @@ std::optional<std::string> refused_character(std::string_view text) {
       return "holds a space, which launchers drop from target folders and addresses cannot carry";
     }
     if (c == '\\') return "holds a backslash, which launchers read as a folder separator";
-    if (c == '#' || c == '?' || c == '%') {
-      return std::string("holds '") + c + "', which changes the meaning of an address";
+    if (!address_character(c)) {
+      return std::string("holds '") + c + "', which an address cannot carry as it is";
     }
   }
   if (contains(text, kVersionMarker)) {
