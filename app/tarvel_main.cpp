@@ -14,16 +14,10 @@
 #include "platform/posix/posix_shell.hpp"
 #include "platform/posix/system_clock.hpp"
 #include "screens/error_screen.hpp"
+#include "screens/update_screen.hpp"
 #include "update/download.hpp"
 
-namespace {
-
 using namespace tarvel;
-
-// The update check screen takes this place; until then start-up ends here.
-void no_first_screen(App&) {}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   const auto mode = movie_mode(argc, argv, "tarvel");
@@ -49,9 +43,10 @@ int main(int argc, char** argv) {
                    .http_post = &http_post,
                    .ui = &ui,
                    .instance_guard = &instance_guard,
-                   .shell = &shell});
+                   .shell = &shell},
+          TARVEL_PROGRAM_PUBLIC_HOST);
   load_default_language(app);
-  const StartupParts parts{CError::show_modal, no_first_screen, download_file};
+  const StartupParts parts{CError::show_modal, Update::show_modal, download_file};
   (void)run_startup(app, parts);
   return 0;
 }

@@ -124,7 +124,10 @@ std::string read_key_from_file(App& app, const std::string& path, const std::str
 std::string read_config_value(App& app, const std::string& name) {
   const auto text = app.files().read(kConfigFileName);
   if (!text) return kConfigNotFound;
-  tinyxml2::XMLDocument document;
+  // Values are trimmed and inner runs of white space become one space, so a
+  // pretty-printed file (a value on a line of its own, indented) reads the
+  // same as a compact one.
+  tinyxml2::XMLDocument document(true, tinyxml2::COLLAPSE_WHITESPACE);
   if (document.Parse(text->data(), text->size()) != tinyxml2::XML_SUCCESS) return kConfigNotFound;
   const tinyxml2::XMLElement* root = document.FirstChildElement();
   if (root == nullptr) return kConfigNotFound;

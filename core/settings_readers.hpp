@@ -31,7 +31,8 @@ void read_settings_file(App& app);
                                              const std::string& key);
 
 // Text of the named child of "Config.xml"'s first element, read afresh each
-// call, or "not found".
+// call, or "not found". The text is trimmed and each run of white space in it
+// becomes one space.
 [[nodiscard]] std::string read_config_value(App& app, const std::string& name);
 
 // Picks the default language code from the language file with the first

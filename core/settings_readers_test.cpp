@@ -127,6 +127,21 @@ TEST(ConfigValue, ReadsChildrenOfTheFirstElement) {
   EXPECT_EQ(read_config_value(t.app, "serverurl"), "not found");
 }
 
+TEST(ConfigValue, WhiteSpaceIsTrimmedAndCollapsed) {
+  testing::TestApp t;
+  t.dir.write("Config.xml",
+              "<?xml version=\"1.0\"?>\r\n<config>\r\n"
+              "  <ServerURL>\r\n    http://h/s/request.php\r\n  </ServerURL>\r\n"
+              "\t<Key> k1 </Key>\n"
+              "  <LoginFormText>Tarvel \n\t  Casino</LoginFormText>\n"
+              "  <Blank>   \n  </Blank>\n"
+              "</config>\n");
+  EXPECT_EQ(read_config_value(t.app, "ServerURL"), "http://h/s/request.php");
+  EXPECT_EQ(read_config_value(t.app, "Key"), "k1");
+  EXPECT_EQ(read_config_value(t.app, "LoginFormText"), "Tarvel Casino");
+  EXPECT_EQ(read_config_value(t.app, "Blank"), "not found");
+}
+
 TEST(ConfigValue, MissingOrBrokenFileReadsNotFound) {
   testing::TestApp t;
   EXPECT_EQ(read_config_value(t.app, "ServerURL"), "not found");

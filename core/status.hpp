@@ -13,6 +13,8 @@ inline constexpr int kStatusDownloadFailed = 401;
 inline constexpr int kStatusNoConnectivity = 402;
 
 // Codes the error screen and the login screen show.
+inline constexpr int kErrorLoginUnusableAnswer = 403;  // no result in the login answer
+inline constexpr int kErrorLoginFailed = 404;          // exchange failed or login refused
 inline constexpr int kErrorInstallationBusy = 405;
 inline constexpr int kErrorSecondInstance = 406;
 

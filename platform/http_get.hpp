@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -49,6 +50,10 @@ struct HttpGetOptions {
   long stall_seconds = 60;
   // Only these statuses deliver a body to the sink; 0 accepts any 2xx.
   long wanted_status = 0;
+  // When set, the transfer gives up as a transfer failure soon after this
+  // turns true (within about a second, however slow the server): how a
+  // program that is ending stops its downloads.
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 struct HttpResult {

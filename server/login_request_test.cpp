@@ -9,21 +9,10 @@
 namespace tarvel {
 namespace {
 
+using testing::login_answer;
 using testing::RequestServiceDouble;
 
-// An answer of the service's shape: fourteen tokens up to the result
-// property, then the result token, then what follows it.
-std::string login_answer(const std::string& result, const std::string& rest) {
-  std::string answer =
-      "<?xml version=\"1.0\"?><response action=\"registration\"><element id=\"id001\">";
-  for (const char* name : {"a", "b", "c", "d", "e"}) {
-    answer += std::string("<properties name=\"") + name + "\">v</properties>";
-  }
-  return answer + "<properties name=\"result\">" + result + "</properties>" + rest;
-}
-
-const std::string kTicketed =
-    "<properties name=\"ticket\">A1B2</properties></element></response>\n";
+const std::string kTicketed = testing::kTicketedRest;
 
 class LoginRequest : public ::testing::Test {
  protected:

@@ -45,8 +45,16 @@ void report_failure(App& app, const std::string& address, bool message_box) {
   if (message_box) app.message_box().show(address, kErrorCaption);
 }
 
-bool client_transfer(App& app, const std::string& address, const std::string& target) {
+// Every transfer ends soon after the launcher starts to tear down, so that
+// closing it never waits for a slow server.
+HttpGetOptions transfer_options(App& app) {
   HttpGetOptions options;
+  options.cancel = &app.workers().stop_flag();
+  return options;
+}
+
+bool client_transfer(App& app, const std::string& address, const std::string& target) {
+  HttpGetOptions options = transfer_options(app);
   options.user_agent = kClientUserAgent;
   options.connect_timeout_ms = kClientConnectTimeoutMs;
   options.stall_seconds = kStallSeconds;
@@ -55,7 +63,7 @@ bool client_transfer(App& app, const std::string& address, const std::string& ta
 }
 
 bool direct_transfer(App& app, const std::string& address, const std::string& target) {
-  HttpGetOptions options;
+  HttpGetOptions options = transfer_options(app);
   options.connect_timeout_ms = kDirectConnectTimeoutMs;
   options.stall_seconds = kStallSeconds;
   const std::string query = direct_query(app.clock().utc_now());
@@ -86,7 +94,9 @@ bool download_file(App& app, const std::string& address, const std::string& loca
                         ? direct_transfer(app, address, target)
                         : client_transfer(app, address, target);
   if (!done) {
-    report_failure(app, address, mode.message_box);
+    // A launcher that is ending stopped the transfer itself: there is no
+    // one left to tell.
+    if (!app.workers().stop_requested()) report_failure(app, address, mode.message_box);
     return false;
   }
   count_success(app.settings());

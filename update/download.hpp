@@ -29,7 +29,9 @@ struct DownloadMode {
 // is in place. Posts progress before the transfer and advances the item index
 // after a success; on failure the status pair says why (401 download failed,
 // or 402 from the connectivity probe). A path containing "setup.xml" keeps its
-// previous file when the download fails; any other target is gone.
+// previous file when the download fails; any other target is gone. Once the
+// launcher tears down (its workers are asked to stop), a transfer ends within
+// about a second and fails without a report.
 [[nodiscard]] bool download_file(App& app, const std::string& address,
                                  const std::string& local_path);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 
 #include "core/app.hpp"
 #include "core/listed_names.hpp"
@@ -20,6 +21,15 @@ constexpr const char* kKeptFolderNames[] = {"App_Images", "XMLFile"};
 // Config.xml is fetched under this name and renamed over the old one only
 // when it arrived, so a failed fetch leaves the configuration in place.
 constexpr const char* kConfigDownloadName = "temp_Config.xml";
+
+// The launcher's own shared libraries lie beside it, as its ".dll" files do
+// on Windows: "libx.so" and versioned names such as "libx.so.1.2".
+constexpr std::string_view kSharedLibrarySuffix = ".so";
+constexpr const char* kSharedLibraryVersionMark = ".so.";
+
+bool shared_library(const std::string& name) {
+  return name.ends_with(kSharedLibrarySuffix) || contains(name, kSharedLibraryVersionMark);
+}
 
 template <typename Texts>
 bool equals_any(const std::string& name, const Texts& texts) {
@@ -131,7 +141,8 @@ DirectoryListing list_directory(App& app, const std::string& directory) {
 bool purge_keeps_file(const std::string& name, const std::string& exe_name) {
   const bool marked = std::any_of(std::begin(kKeptFileMarks), std::end(kKeptFileMarks),
                                   [&](const char* mark) { return contains(name, mark); });
-  return marked || equals_any(name, kKeptFileNames) || (!exe_name.empty() && name == exe_name);
+  return marked || shared_library(name) || equals_any(name, kKeptFileNames) ||
+         (!exe_name.empty() && name == exe_name);
 }
 
 bool purge_keeps_folder(const std::string& name) {

@@ -28,7 +28,8 @@ struct DirectoryListing {
 [[nodiscard]] DirectoryListing list_directory(App& app, const std::string& directory);
 
 // Keep rules of the purge. A file stays when it is a program, library or data
-// file, one of the three settings files, or the launcher itself.
+// file (shared libraries of this system included: ".so", ".so.N"), one of the
+// three settings files, or the launcher itself.
 [[nodiscard]] bool purge_keeps_file(const std::string& name, const std::string& exe_name);
 // A folder stays when its name holds "-" or it is App_Images or XMLFile.
 [[nodiscard]] bool purge_keeps_folder(const std::string& name);

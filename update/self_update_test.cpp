@@ -32,6 +32,8 @@ TEST(PurgeKeepRules, FilesByMarkOrExactNameFoldersByDashOrExactName) {
       {"setup.xml", true},     {"glo_stp.xml", true},    {"config.xml", false},
       {"Setup.xml", false},    {"setup.xml.old", false}, {"common_install.xml", false},
       {"temp_ver.xml", false}, {"a.EXE", false},         {"tarvel.bin", true},
+      {"libx.so", true},       {"libx.so.1.2", true},    {"libx.so.1", true},
+      {"libx.sox", false},     {"x.solution", false},    {"libx.SO", false},
   };
   for (const Case& c : files) {
     EXPECT_EQ(purge_keeps_file(c.name, "tarvel.bin"), c.kept) << c.name;

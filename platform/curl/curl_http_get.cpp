@@ -70,6 +70,13 @@ std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user)
   return bytes;
 }
 
+// Called by libcurl at least once a second, even while nothing arrives; a
+// non-zero answer ends the transfer.
+int on_progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  const auto* cancel = static_cast<const std::atomic<bool>*>(user);
+  return cancel->load() ? 1 : 0;
+}
+
 void set_options(CURL* curl, const std::string& address, const HttpGetOptions& options,
                  const std::string& ca_file, Transfer& transfer) {
   curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
@@ -90,6 +97,11 @@ void set_options(CURL* curl, const std::string& address, const HttpGetOptions& o
   if (options.stall_seconds > 0) {
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, options.stall_seconds);
+  }
+  if (options.cancel != nullptr) {
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, on_progress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, options.cancel);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
   }
   curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, on_body);
@@ -126,7 +138,8 @@ CurlHttpGet::CurlHttpGet(std::string ca_file) : ca_file_(std::move(ca_file)) {
 
 HttpResult CurlHttpGet::get(const std::string& address, const HttpGetOptions& options,
                             HttpSink& sink) {
-  CURL* curl = fresh_handle();
+  const bool cancelled = options.cancel != nullptr && options.cancel->load();
+  CURL* curl = cancelled ? nullptr : fresh_handle();
   if (curl == nullptr) return failed(sink, HttpResult::Outcome::transfer, 0);
   Transfer transfer{curl, sink, options.wanted_status};
   set_options(curl, address, options, ca_file_, transfer);

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -96,6 +98,25 @@ TEST_F(CurlHttpGetTest, StalledServerFailsAfterTheStallLimit) {
   EXPECT_EQ(fetch("pkg/movie.swf", options).outcome, Outcome::transfer);
   EXPECT_TRUE(server.wait_for_stall(std::chrono::seconds(0))) << "the server did stall";
   EXPECT_EQ(names_in(local.path()), std::vector<std::string>{});
+}
+
+TEST_F(CurlHttpGetTest, CancelEndsAStalledTransferAndStopsTheNextBeforeItStarts) {
+  server.set_fault("pkg/movie.swf", Fault::stall);
+  std::atomic<bool> cancel{false};
+  HttpGetOptions options;
+  options.stall_seconds = 0;  // only the cancel can end this transfer
+  options.cancel = &cancel;
+  std::optional<HttpResult> stalled;
+  std::thread transfer([&] { stalled = fetch("pkg/movie.swf", options); });
+  ASSERT_TRUE(server.wait_for_stall(std::chrono::seconds(20)));
+  cancel = true;
+  transfer.join();
+  EXPECT_EQ(stalled->outcome, Outcome::transfer);
+  EXPECT_EQ(names_in(local.path()), std::vector<std::string>{});
+
+  server.set_fault("pkg/movie.swf", Fault::none);
+  EXPECT_EQ(fetch("pkg/movie.swf", options).outcome, Outcome::transfer);
+  EXPECT_EQ(server.requests().size(), 1u) << "a cancelled transfer sends nothing";
 }
 
 TEST_F(CurlHttpGetTest, MissingFolderIsASinkFailure) {

@@ -117,13 +117,28 @@ std::string RefusingAddress::address() const {
 }
 
 void write_config(const std::string& application_directory,
-                  const std::vector<std::pair<std::string, std::string>>& elements) {
+                  const std::vector<std::pair<std::string, std::string>>& elements,
+                  ConfigLayout layout) {
   std::ofstream out(application_directory + "Config.xml", std::ios::binary | std::ios::trunc);
   out << "<Config>\n";
-  for (const auto& [name, value] : elements)
-    out << "  <" << name << ">" << value << "</" << name << ">\n";
+  for (const auto& [name, value] : elements) {
+    if (layout == ConfigLayout::values_on_own_lines) {
+      out << "  <" << name << ">\n    " << value << "\n  </" << name << ">\n";
+    } else {
+      out << "  <" << name << ">" << value << "</" << name << ">\n";
+    }
+  }
   out << "</Config>\n";
   ASSERT_TRUE(out.good()) << "could not write Config.xml";
+}
+
+std::string login_answer(const std::string& result, const std::string& rest) {
+  std::string answer =
+      "<?xml version=\"1.0\"?><response action=\"registration\"><element id=\"id001\">";
+  for (const char* name : {"a", "b", "c", "d", "e"}) {
+    answer += std::string("<properties name=\"") + name + "\">v</properties>";
+  }
+  return answer + "<properties name=\"result\">" + result + "</properties>" + rest;
 }
 
 }  // namespace tarvel::testing

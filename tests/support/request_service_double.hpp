@@ -84,8 +84,21 @@ class RefusingAddress {
   int port_ = 0;
 };
 
+// How write_config lays the file out: each element on a line of its own,
+// and with values_on_own_lines each value too, indented, as an editor's
+// pretty-printer leaves it.
+enum class ConfigLayout { inline_values, values_on_own_lines };
+
 // Writes the application directory's "Config.xml" with these elements.
 void write_config(const std::string& application_directory,
-                  const std::vector<std::pair<std::string, std::string>>& elements);
+                  const std::vector<std::pair<std::string, std::string>>& elements,
+                  ConfigLayout layout = ConfigLayout::inline_values);
+
+// A login answer of the request service's shape: fourteen tokens up to the
+// result property, then the result token, then rest.
+[[nodiscard]] std::string login_answer(const std::string& result, const std::string& rest);
+// What follows the result in an answer that carries the ticket A1B2.
+inline constexpr const char* kTicketedRest =
+    "<properties name=\"ticket\">A1B2</properties></element></response>\n";
 
 }  // namespace tarvel::testing
