@@ -2,6 +2,8 @@
 // the headless kernel and every movie a movie script (docs/movie-scripts.md),
 // or, with --console, a person at the console. The transcript of the screens
 // goes to standard output.
+#include <cstdio>
+
 #include "app/headless_desktop.hpp"
 #include "core/app.hpp"
 #include "core/settings_readers.hpp"
@@ -48,5 +50,11 @@ int main(int argc, char** argv) {
   load_default_language(app);
   const StartupParts parts{CError::show_modal, Update::show_modal, download_file};
   (void)run_startup(app, parts);
+  // Start-up ends at once without a guard: a second copy could not be told
+  // apart, and the player has to learn why nothing opened.
+  if (!instance_guard.failure().empty()) {
+    std::fprintf(stderr, "tarvel: %s\n", instance_guard.failure().c_str());
+    return 1;
+  }
   return 0;
 }

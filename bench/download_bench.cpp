@@ -170,7 +170,7 @@ Scan manifest_scan(int lines) {
     EntryList entries;
     const auto start = Clock::now();
     count_entries(t.app, "u.xml");
-    read_delta_entries(t.app, "u.xml", installed, entries);
+    if (!read_delta_entries(t.app, "u.xml", installed, entries)) std::cerr << "manifest refused\n";
     *ms = elapsed_ms(start);
     if (entries.empty() || t.app.settings().item_count() == 0)
       std::cerr << "manifest scan found nothing\n";

@@ -30,6 +30,11 @@ class Files {
   // Whole contents of a file, or nothing when it cannot be opened.
   [[nodiscard]] virtual std::optional<std::string> read(const std::string& path) const = 0;
 
+  // At most the first max_bytes of a file (all of it when shorter), or
+  // nothing when it cannot be opened: for files whose size a server decides.
+  [[nodiscard]] virtual std::optional<std::string> read(const std::string& path,
+                                                        std::size_t max_bytes) const = 0;
+
   // Replaces the file's contents. The file appears complete or not at all.
   [[nodiscard]] virtual bool write(const std::string& path, const std::string& contents) = 0;
 

@@ -54,6 +54,10 @@ struct HttpGetOptions {
   // turns true (within about a second, however slow the server): how a
   // program that is ending stops its downloads.
   const std::atomic<bool>* cancel = nullptr;
+  // For get_file: the folder the target lies beneath (the application
+  // directory). No symbolic link below it is followed on the way to the
+  // target; "" resolves the target as the system does.
+  std::string confined_to;
 };
 
 struct HttpResult {

@@ -45,4 +45,29 @@ for launcher in "$tarvel_loopback" "$tarvel"; do
   grep -q 'CError#1 window destroyed' "$work/tarvel.out" || fail "the error screen did not close"
 done
 exec {held}>&-
+
+# Without a runtime folder the lock lives in the user's cache: a lock held
+# there makes tarvel a second instance.
+home="$work/home"
+mkdir -p "$home/.cache/tarvel"
+chmod 700 "$home/.cache/tarvel"
+exec {cached}>"$home/.cache/tarvel/$guard.lock"
+flock -n "$cached" || fail "could not take the lock in the cache"
+(cd "$work/launcher" && env -u XDG_RUNTIME_DIR -u XDG_CACHE_HOME HOME="$home" \
+  timeout 20 "$tarvel" {cached}>&-) > "$work/cached.out" || fail "tarvel did not end (cache lock)"
+exec {cached}>&-
+grep -q 'CError#1 received "Err=406"' "$work/cached.out" || fail "no 406 with the cache lock"
+
+# No folder will take a lock: tarvel says so and fails instead of ending quietly.
+touch "$work/not-a-folder"
+status=0
+(cd "$work/launcher" && env -u XDG_CACHE_HOME XDG_RUNTIME_DIR="$work/not-a-folder" \
+  HOME="$work/not-a-folder" timeout 20 "$tarvel") > "$work/noguard.out" 2> "$work/noguard.err" ||
+  status=$?
+[ "$status" -ne 0 ] || fail "tarvel ended with status 0 without a guard"
+[ "$status" -ne 124 ] || fail "tarvel hung without a guard"
+grep -q "no single-instance lock could be made: $work/not-a-folder: not a folder" \
+  "$work/noguard.err" || fail "no reason on standard error: $(cat "$work/noguard.err")"
+[ ! -s "$work/noguard.out" ] || fail "a screen opened without a guard: $(cat "$work/noguard.out")"
+
 echo "programs ran headless"

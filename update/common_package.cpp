@@ -37,7 +37,7 @@ bool update_installed(App& app, const CommonPackage& package) {
   if (!is_plain_file_name(package.update_name)) return install_failed(app);
   const std::string temp = app.settings().temp_manifest_name();
   if (!download_file(app, package.source.manifest_base + package.update_name, temp)) return false;
-  return apply_package_update(app, package.source, package.update_name,
+  return apply_package_update(app, package.source, package.install_name, package.update_name,
                               installed_label(app, package));
 }
 

@@ -156,6 +156,29 @@ TEST(InstallCommonPackage, ManifestNamesThatLeaveTheFolderAreRefused) {
   EXPECT_EQ(h.t.app.settings().take_status(), (Status{401, "Err=401"}));
 }
 
+// A line the launcher refuses fails the package: neither manifest is kept as
+// a record of a version whose files did not all arrive.
+TEST(InstallCommonPackage, ARefusedLineKeepsThePackageUninstalled) {
+  CommonHarness h;
+  h.site.write("common/common_install.xml",
+               std::string(kInstallManifest) + "GAMES/slot/a.swf,games\\..\\..\\\n");
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(install_common_package(h.t.app));
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("games\\..\\..\\"), std::string::npos);
+  EXPECT_FALSE(h.t.dir.exists("common_install.xml"));
+  EXPECT_EQ(h.t.app.settings().take_status(), (Status{401, "Err=401"}));
+
+  h.site.write("common/common_install.xml", kInstallManifest);
+  ASSERT_TRUE(install_common_package(h.t.app));
+  h.site.write("common/common_update.xml",
+               std::string(kUpdateManifest) + "$version-1.3\nCOMMON/x.swf,/etc\\\n");
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(install_common_package(h.t.app));
+  (void)::testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(h.t.dir.exists("common_update.xml")) << "the installed version did not move";
+  EXPECT_EQ(h.t.app.settings().take_status(), (Status{401, "Err=401"}));
+}
+
 // The settings reader empties every key the file does not name.
 TEST(InstallCommonPackage, ASetupWithoutAnUpdateNameStillInstallsTheFirstTime) {
   CommonHarness h;

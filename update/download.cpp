@@ -59,6 +59,7 @@ bool client_transfer(App& app, const std::string& address, const std::string& ta
   options.connect_timeout_ms = kClientConnectTimeoutMs;
   options.stall_seconds = kStallSeconds;
   options.wanted_status = kHttpOk;
+  options.confined_to = app.files().working_directory();
   return app.http_get().get_file(address, options, target).ok();
 }
 
@@ -66,6 +67,7 @@ bool direct_transfer(App& app, const std::string& address, const std::string& ta
   HttpGetOptions options = transfer_options(app);
   options.connect_timeout_ms = kDirectConnectTimeoutMs;
   options.stall_seconds = kStallSeconds;
+  options.confined_to = app.files().working_directory();
   const std::string query = direct_query(app.clock().utc_now());
   return app.http_get().get_file(address + query, options, target).ok();
 }

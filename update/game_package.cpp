@@ -26,7 +26,8 @@ bool update_installed(App& app, const GamePackage& package) {
   const std::string temp = app.settings().temp_manifest_name();
   // No update manifest on the server: the package counts as current.
   if (!download_file(app, package.source.manifest_base + update_name, temp)) return true;
-  return apply_package_update(app, package.source, update_name, installed_label);
+  return apply_package_update(app, package.source, package.install_name, update_name,
+                              installed_label);
 }
 
 }  // namespace

@@ -151,6 +151,46 @@ TEST(InstallGamePackage, UpdatesFetchEverythingAfterTheInstalledBase) {
   EXPECT_EQ(h.server.requests().size() - seen, 3u);
 }
 
+// An installed version that the server's history no longer lists (or that
+// only shares a prefix with one): no delta can bring the tree up to date, so
+// the whole package comes again and both records advance.
+TEST(InstallGamePackage, AnInstalledVersionTheHistoryDoesNotKnowInstallsTheWholePackage) {
+  for (const char* installed : {"$version-0.9", "$version-1.1"}) {
+    GameHarness h;
+    h.t.dir.write("common_slot_install.xml",
+                  std::string(installed) + "\nGAMES/slot/old.swf,games\\slot\\\n");
+    const std::string install =
+        "$version-1.2\nGAMES/slot/a.swf,games\\slot\\\nGAMES/slot/b.swf,games\\slot\\\n";
+    const std::string update =
+        "$version-1.0\n$version-1.10\nGAMES/slot/a.swf,games\\slot\\\n"
+        "$version-1.2\nGAMES/slot/b.swf,games\\slot\\\n";
+    h.site.write("games/common_slot_install.xml", install);
+    h.site.write("games/common_slot_update.xml", update);
+    h.site.write("games/slot/a.swf", "a");
+    h.site.write("games/slot/b.swf", "b");
+    ASSERT_TRUE(install_game_package(h.t.app, "slot", "common", 303)) << installed;
+    EXPECT_EQ(h.requested(), (std::vector<std::string>{"games/common_slot_update.xml",
+                                                       "games/common_slot_install.xml",
+                                                       "games/slot/a.swf", "games/slot/b.swf"}))
+        << installed;
+    EXPECT_EQ(h.t.dir.read("games/slot/a.swf"), "a");
+    EXPECT_EQ(h.t.dir.read("common_slot_install.xml"), install);
+    EXPECT_EQ(h.t.dir.read("common_slot_update.xml"), update);
+    EXPECT_EQ(game_package_status(h.t.app, "common", "slot", 303), "uptodate");
+  }
+}
+
+TEST(InstallGamePackage, AFailedWholeInstallAdvancesNeitherRecord) {
+  GameHarness h;
+  h.t.dir.write("common_slot_install.xml", "$version-0.9\n");
+  h.site.write("games/common_slot_install.xml", "$version-1.2\nGAMES/slot/a.swf,games\\slot\\\n");
+  h.site.write("games/common_slot_update.xml", "$version-1.0\n$version-1.2\n");
+  EXPECT_FALSE(install_game_package(h.t.app, "slot", "common", 303)) << "a.swf is missing";
+  EXPECT_EQ(h.t.dir.read("common_slot_install.xml"), "$version-0.9\n");
+  EXPECT_FALSE(h.t.dir.exists("common_slot_update.xml"));
+  EXPECT_EQ(h.t.app.settings().take_status(), (Status{401, "Err=401"}));
+}
+
 TEST(InstallGamePackage, PackageNamesThatLeaveTheFolderFetchNothing) {
   GameHarness h;
   ASSERT_TRUE(h.t.files.create_directory("common_a"));

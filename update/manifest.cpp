@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <optional>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "core/app.hpp"
 #include "core/settings_readers.hpp"
 #include "core/text_lines.hpp"
 #include "update/download.hpp"
+#include "update/package_files.hpp"
 
 namespace tarvel {
 namespace {
@@ -19,8 +23,56 @@ constexpr std::string_view kCommonPrefix = "COMMON";
 constexpr std::string_view kGamesPrefix = "GAMES";
 constexpr const char* kSettingsCopySource = "setup";
 
+// Manifests are read whole; a hostile server's endless one must not take
+// the player's memory with it.
+constexpr std::size_t kManifestLimitBytes = std::size_t{32} << 20;
+// A package lists thousands of files; a manifest of a million short lines is
+// hostile, and its entries alone would take a hundred times its size.
+constexpr std::size_t kEntryLimit = 1'000'000;
+// Refused lines named on standard error per manifest; a hostile manifest
+// could hold millions.
+constexpr std::size_t kRefusalsShown = 10;
+
+// The manifest's text: "" when it cannot be opened, nothing when it is
+// larger than the launcher reads.
+std::optional<std::string> manifest_text(App& app, const std::string& path) {
+  std::optional<std::string> text = app.files().read(path, kManifestLimitBytes + 1);
+  if (!text) return std::string();
+  if (text->size() > kManifestLimitBytes) return std::nullopt;
+  return text;
+}
+
+// For the readers of labels and counts, an oversized manifest reads as empty;
+// the installation routines refuse it outright.
 std::string file_text(App& app, const std::string& path) {
-  return app.files().read(path).value_or(std::string());
+  return manifest_text(app, path).value_or(std::string());
+}
+
+// A line as a terminal can show it: control characters and bytes outside
+// printable ASCII written as \xNN, so a hostile line cannot drive the
+// terminal. Backslashes stay as they are, so the line can be found in the
+// manifest.
+std::string printable(std::string_view line) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (const char c : line) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7f) {
+      out.push_back(c);
+    } else {
+      out += "\\x";
+      out.push_back(kHex[byte >> 4]);
+      out.push_back(kHex[byte & 0xf]);
+    }
+  }
+  return out;
+}
+
+// A control character in a name would cut it short or change it on its way
+// to the system: "victim\0\\" names "victim".
+bool has_control_character(std::string_view text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20; });
 }
 
 std::string without_white_space(std::string_view text) {
@@ -56,12 +108,13 @@ bool safe_file_name(std::string_view name) {
          (name.empty() || name.find_first_not_of(". ") != std::string_view::npos);
 }
 
-// One entry line cut into its entry; inside is false when its folder or file
-// name would lead out of the application directory. An empty file name adds
-// no entry, though its folders are still made.
+// One entry line cut into its entry; accepted is false when its folder or
+// file name would lead out of the application directory or holds a control
+// character. An empty file name adds no entry, though its folders are still
+// made.
 struct EntryLine {
   ManifestEntry entry;
-  bool inside = false;
+  bool accepted = false;
 };
 
 EntryLine split_entry_line(std::string_view line) {
@@ -73,8 +126,10 @@ EntryLine split_entry_line(std::string_view line) {
   const std::string_view file_name =
       separator == std::string_view::npos ? std::string_view() : source.substr(separator + 1);
   // With dot-only names refused, no folder and name can join into "..".
-  parts.inside = stays_inside(parts.entry.target_folder) && safe_file_name(file_name);
-  if (!parts.inside || file_name.empty()) return parts;
+  parts.accepted = !has_control_character(source) &&
+                   !has_control_character(parts.entry.target_folder) &&
+                   stays_inside(parts.entry.target_folder) && safe_file_name(file_name);
+  if (!parts.accepted || file_name.empty()) return parts;
   parts.entry.file_name = file_name;
   parts.entry.remote_path = source;
   std::replace(parts.entry.remote_path.begin(), parts.entry.remote_path.end(), '\\', '/');
@@ -83,38 +138,95 @@ EntryLine split_entry_line(std::string_view line) {
 
 // Reads manifest lines into an entry list. Each folder is created once per
 // manifest: a package lists hundreds of files per folder, and creating a
-// folder is far dearer than remembering that it was made.
+// folder is far dearer than remembering that it was made. Lines it refuses
+// are kept for the report.
 class EntryReader {
  public:
-  // The list is sized for every entry line of the text up front: growing it
-  // step by step would copy and touch several times the memory.
-  EntryReader(App& app, EntryList& entries, std::string_view text)
+  EntryReader(App& app, EntryList& entries)
       : app_(app), entries_(entries), base_(app.settings().application_directory()) {
     entries_.clear();
-    entries_.reserve(static_cast<std::size_t>(count_entry_lines(text)));
   }
 
-  void handle(std::string_view line) {
+  // False when the line is refused: it would write outside the application
+  // directory, through a link, or with a name the system would read
+  // differently. A refused line adds nothing and creates nothing.
+  bool handle(std::string_view line) {
     EntryLine parts = split_entry_line(line);
-    if (!parts.inside) return;
-    make_folders(parts.entry.target_folder);
-    if (!parts.entry.file_name.empty()) entries_.push_back(std::move(parts.entry));
+    if (!parts.accepted || !make_folders(parts.entry.target_folder)) return refuse(line);
+    if (parts.entry.file_name.empty()) return true;
+    if (entries_.size() == kEntryLimit) {
+      too_many_ = true;
+      return false;
+    }
+    entries_.push_back(std::move(parts.entry));
+    return true;
+  }
+
+  // Names the refused lines on standard error; true when there were none.
+  bool report(const std::string& manifest_path) const {
+    const std::string manifest = printable(manifest_path);
+    for (const std::string& line : shown_) {
+      std::fprintf(stderr, "tarvel: %s: refused the line \"%s\"\n", manifest.c_str(),
+                   printable(line).c_str());
+    }
+    if (refused_ > shown_.size()) {
+      std::fprintf(stderr, "tarvel: %s: refused %zu more lines\n", manifest.c_str(),
+                   refused_ - shown_.size());
+    }
+    if (too_many_) {
+      std::fprintf(stderr, "tarvel: %s: lists more than %zu files, refused\n", manifest.c_str(),
+                   kEntryLimit);
+    }
+    return refused_ == 0 && !too_many_;
   }
 
  private:
-  void make_folders(const std::string& folder) {
-    if (folder.empty() || !folders_.insert(folder).second) return;
+  bool refuse(std::string_view line) {
+    if (shown_.size() < kRefusalsShown) shown_.emplace_back(line);
+    ++refused_;
+    return false;
+  }
+
+  // False when a folder on the way is a link: what is written there would
+  // land wherever it points. (The file layer refuses to follow it as well;
+  // this names the line before anything is fetched.)
+  bool make_folders(const std::string& folder) {
+    if (folder.empty()) return true;
+    const auto known = folders_.find(folder);
+    if (known != folders_.end()) return known->second;
+    bool usable = true;
     for (const std::string& prefix : target_folder_prefixes(folder)) {
-      if (prefixes_.insert(prefix).second) app_.files().create_directory(base_ + prefix);
+      if (usable && prefixes_.insert(prefix).second) {
+        app_.files().create_directory(base_ + prefix);
+      }
+      usable = usable && app_.files().kind(base_ + prefix) != Files::Kind::symlink;
     }
+    folders_.emplace(folder, usable);
+    return usable;
   }
 
   App& app_;
   EntryList& entries_;
   const std::string base_;
-  std::unordered_set<std::string> folders_;
+  std::unordered_map<std::string, bool> folders_;
   std::unordered_set<std::string> prefixes_;
+  std::vector<std::string> shown_;
+  std::size_t refused_ = 0;
+  bool too_many_ = false;
 };
+
+// Reads a manifest for an installation routine; false (named on standard
+// error) when it is too large to read.
+bool read_for_install(App& app, const std::string& path, std::string& text) {
+  std::optional<std::string> read = manifest_text(app, path);
+  if (!read) {
+    std::fprintf(stderr, "tarvel: %s: larger than %zu MiB, refused\n", printable(path).c_str(),
+                 kManifestLimitBytes >> 20);
+    return false;
+  }
+  text = std::move(*read);
+  return true;
+}
 
 bool download_entries(App& app, const EntryList& entries, const std::string& local_base,
                       const std::string& address_base) {
@@ -220,15 +332,16 @@ void create_target_folders(App& app, const std::string& folder) {
 
 std::optional<ManifestEntry> read_entry_line(std::string_view line) {
   EntryLine parts = split_entry_line(line);
-  if (!parts.inside || parts.entry.file_name.empty()) return std::nullopt;
+  if (!parts.accepted || parts.entry.file_name.empty()) return std::nullopt;
   return std::move(parts.entry);
 }
 
-void handle_entry_line(App& app, std::string_view line, EntryList& entries) {
+bool handle_entry_line(App& app, std::string_view line, EntryList& entries) {
   EntryList added;
-  EntryReader reader(app, added, line);
-  reader.handle(line);
+  EntryReader reader(app, added);
+  const bool accepted = reader.handle(line);
   entries.insert(entries.end(), added.begin(), added.end());
+  return accepted;
 }
 
 EntryTransfer entry_transfer(const ManifestEntry& entry, const std::string& common_url,
@@ -246,34 +359,55 @@ EntryTransfer entry_transfer(const ManifestEntry& entry, const std::string& comm
   return {std::move(address), local_base + entry.target_folder + entry.file_name};
 }
 
-void read_full_entries(App& app, const std::string& manifest_path, EntryList& entries) {
-  const std::string text = file_text(app, manifest_path);
-  EntryReader reader(app, entries, text);
-  for_each_line(text, [&](std::string_view line) {
-    if (has_comma(line)) reader.handle(line);
-  });
+bool holds_label(std::string_view line, std::string_view label) {
+  if (label.empty()) return true;
+  const auto at = line.find(kVersionMarker);
+  return at != std::string_view::npos && line.substr(at) == label;
 }
 
-void read_delta_entries(App& app, const std::string& manifest_path,
+bool manifest_holds_label(App& app, const std::string& manifest_path, std::string_view label) {
+  bool held = false;
+  for_each_line(file_text(app, manifest_path),
+                [&](std::string_view line) { held = held || holds_label(line, label); });
+  return held;
+}
+
+bool read_full_entries(App& app, const std::string& manifest_path, EntryList& entries) {
+  std::string text;
+  EntryReader reader(app, entries);
+  if (!read_for_install(app, manifest_path, text)) return false;
+  for_each_line(text, [&](std::string_view line) {
+    if (has_comma(line)) (void)reader.handle(line);
+  });
+  if (reader.report(manifest_path)) return true;
+  entries.clear();
+  return false;
+}
+
+bool read_delta_entries(App& app, const std::string& manifest_path,
                         const std::string& installed_label, EntryList& entries) {
   enum class State { seek_installed, seek_next_header, collect };
-  const std::string text = file_text(app, manifest_path);
-  EntryReader reader(app, entries, text);
+  std::string text;
+  EntryReader reader(app, entries);
+  if (!read_for_install(app, manifest_path, text)) return false;
   State state = State::seek_installed;
   for_each_line(text, [&](std::string_view line) {
     if (state == State::seek_installed) {
-      if (contains(line, installed_label)) state = State::seek_next_header;
+      if (holds_label(line, installed_label)) state = State::seek_next_header;
     } else if (state == State::seek_next_header) {
       if (contains(line, kVersionMarker)) state = State::collect;
     } else if (has_comma(line)) {
-      reader.handle(line);
+      (void)reader.handle(line);
     }
   });
+  if (reader.report(manifest_path)) return true;
+  entries.clear();
+  return false;
 }
 
 bool install_full_manifest(App& app, EntryList& entries, const std::string& manifest_path,
                            const std::string& local_base, const std::string& address_base) {
-  read_full_entries(app, manifest_path, entries);
+  if (!read_full_entries(app, manifest_path, entries)) return install_failed(app);
   return download_entries(app, entries, local_base, address_base);
 }
 
@@ -282,7 +416,7 @@ bool install_manifest_delta(App& app, EntryList& entries, const std::string& man
                             const std::string& installed_label, const std::string& server_label) {
   entries.clear();
   if (installed_label == server_label) return true;
-  read_delta_entries(app, manifest_path, installed_label, entries);
+  if (!read_delta_entries(app, manifest_path, installed_label, entries)) return install_failed(app);
   return download_entries(app, entries, local_base, address_base);
 }
 

@@ -68,9 +68,10 @@ void create_target_folders(App& app, const std::string& folder);
 
 // Adds the entry of one manifest line (which holds a ","), creating its
 // target folders first. A line whose source path has no file name adds
-// nothing; a line that points outside the application directory adds nothing
-// and creates nothing.
-void handle_entry_line(App& app, std::string_view line, EntryList& entries);
+// nothing. False when the line is refused: it points outside the application
+// directory, through a symbolic link in it, or holds a control character;
+// such a line adds nothing and creates nothing.
+[[nodiscard]] bool handle_entry_line(App& app, std::string_view line, EntryList& entries);
 
 // Where an entry is fetched from and written to.
 struct EntryTransfer {
@@ -89,21 +90,35 @@ struct EntryTransfer {
 
 // --- Installation ---
 
-// Empties the list and fills it with every entry of the manifest.
-void read_full_entries(App& app, const std::string& manifest_path, EntryList& entries);
-// Empties the list and fills it with the entries after the first version
-// header that follows the first line holding installed_label.
-void read_delta_entries(App& app, const std::string& manifest_path,
-                        const std::string& installed_label, EntryList& entries);
+// Whether the line's version label (from its first "$version" on) is exactly
+// label: "$version-1.1" is not held by "$version-1.10". Every line holds the
+// empty label, so without an installed version the first line counts as its
+// header.
+[[nodiscard]] bool holds_label(std::string_view line, std::string_view label);
+// Whether any line of the manifest holds the label.
+[[nodiscard]] bool manifest_holds_label(App& app, const std::string& manifest_path,
+                                        std::string_view label);
 
-// Downloads every entry of the manifest; false at the first failed download.
+// Empties the list and fills it with every entry of the manifest. False, with
+// the list empty and the reason on standard error, when a line is refused or
+// the manifest is larger than the launcher reads (32 MiB).
+[[nodiscard]] bool read_full_entries(App& app, const std::string& manifest_path,
+                                     EntryList& entries);
+// Empties the list and fills it with the entries after the first version
+// header that follows the first line holding installed_label. False as above.
+[[nodiscard]] bool read_delta_entries(App& app, const std::string& manifest_path,
+                                      const std::string& installed_label, EntryList& entries);
+
+// Downloads every entry of the manifest; false at the first failed download,
+// and before any download when the manifest is refused (status 401).
 [[nodiscard]] bool install_full_manifest(App& app, EntryList& entries,
                                          const std::string& manifest_path,
                                          const std::string& local_base,
                                          const std::string& address_base);
 
 // Downloads what the update manifest lists after the installed version;
-// nothing when the two labels are equal. False at the first failed download.
+// nothing when the two labels are equal. False at the first failed download,
+// or when the manifest is refused as above.
 [[nodiscard]] bool install_manifest_delta(App& app, EntryList& entries,
                                           const std::string& manifest_path,
                                           const std::string& local_base,

@@ -1,11 +1,15 @@
 #include "update/manifest.hpp"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "tests/support/test_app.hpp"
 #include "tests/support/test_http_server.hpp"
+#include "update/download.hpp"
 
 namespace tarvel {
 namespace {
@@ -102,13 +106,20 @@ TEST(EntryTransfer, AddressByPrefixLocalPathByConcatenation) {
 struct EntryHandling : ::testing::Test {
   EntryList handle(const std::string& line) {
     EntryList entries;
-    handle_entry_line(t.app, line, entries);
-    // Reading the line without making folders gives the same entry, or none.
+    accepted = handle_entry_line(t.app, line, entries);
+    // Reading the line without making folders gives the same entry, or none;
+    // only the folders on disk (a link in the way) can refuse more.
     const auto read = read_entry_line(line);
-    EXPECT_EQ(read ? EntryList{*read} : EntryList{}, entries) << line;
+    if (accepted) {
+      EXPECT_EQ(read ? EntryList{*read} : EntryList{}, entries) << line;
+    }
+    if (!read) {
+      EXPECT_TRUE(entries.empty()) << line;
+    }
     return entries;
   }
   testing::TestApp t;
+  bool accepted = false;
 };
 
 TEST_F(EntryHandling, SplitsAtFirstCommaAndStripsAllWhiteSpace) {
@@ -138,10 +149,51 @@ TEST_F(EntryHandling, HostileLinesAreRefused) {
                "a/x.swf,a/../../" + escape + "/", "a/..,games\\", "a\\..,", "a/x:y.swf,f\\",
                "a/.,.", "a/.,games\\.", "a/.,"}) {
     EXPECT_EQ(handle(line), EntryList{}) << line;
+    EXPECT_FALSE(accepted) << line;
   }
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(t.dir.path()).parent_path() / escape));
   EXPECT_FALSE(t.dir.exists("games"));
   EXPECT_FALSE(t.dir.exists("f"));
+}
+
+// The system call would see a shorter or different name than the one
+// checked: "victim\0\\" is "victim".
+TEST_F(EntryHandling, ControlCharactersAnywhereInANameAreRefused) {
+  using namespace std::string_literals;
+  for (const std::string& line :
+       Strings{"COMMON/x.swf,victim\0\\"s, "a/x\0.swf,f\\"s, "a\0/../x.swf,f\\"s, "a/x.swf,f\x01\\",
+               "a/x\x1b[2J.swf,f\\", "a/x.swf,f\\\x1f\\", "a/x\x7.swf,"}) {
+    EXPECT_EQ(handle(line), EntryList{}) << line;
+    EXPECT_FALSE(accepted) << line;
+  }
+  EXPECT_TRUE(t.files.list("").empty()) << "no folder was made";
+  // White space in a folder is removed, not refused; a source path keeps its own.
+  EXPECT_EQ(handle("a/x y.swf,f\t\\"), (EntryList{{"x y.swf", "f\\", "a/x y.swf"}}));
+  EXPECT_TRUE(accepted);
+}
+
+TEST_F(EntryHandling, ALinkOnTheWayToTheFolderIsRefused) {
+  testing::TempDir outside;
+  ASSERT_EQ(::symlink(outside.path().c_str(), (t.dir / "games").c_str()), 0);
+  EXPECT_EQ(handle("GAMES/slot/a.swf,games\\slot\\"), EntryList{});
+  EXPECT_FALSE(accepted);
+  EXPECT_EQ(handle("GAMES/a.swf,games\\"), EntryList{});
+  EXPECT_FALSE(accepted);
+  EXPECT_TRUE(testing::names_in(outside.path()).empty());
+  EXPECT_EQ(handle("GAMES/a.swf,gamesx\\"), (EntryList{{"a.swf", "gamesx\\", "GAMES/a.swf"}}));
+  EXPECT_TRUE(accepted);
+}
+
+TEST(HoldsLabel, WholeLabelsOnlyAndTheEmptyLabelEverywhere) {
+  EXPECT_TRUE(holds_label("$version-1.1", "$version-1.1"));
+  EXPECT_TRUE(holds_label("version=$version-1.1", "$version-1.1"));
+  EXPECT_FALSE(holds_label("$version-1.10", "$version-1.1"));
+  EXPECT_FALSE(holds_label("$version-1.1 beta", "$version-1.1"));
+  EXPECT_FALSE(holds_label("a/$version-1.1,f\\", "$version-1.1"));
+  EXPECT_FALSE(holds_label("$versionm-1.1", "$version-1.1"));
+  EXPECT_TRUE(holds_label("$versionm-3", "$versionm-3"));
+  EXPECT_TRUE(holds_label("anything", ""));
+  EXPECT_TRUE(holds_label("", ""));
 }
 
 TEST_F(EntryHandling, CreateTargetFoldersIgnoresExistingAndRefusesEscapes) {
@@ -253,13 +305,14 @@ TEST_F(DeltaInstallation, EqualLabelsFetchNothing) {
   EXPECT_FALSE(t.dir.exists("f")) << "the manifest is not even read";
 }
 
-TEST_F(DeltaInstallation, LabelsMatchBySubstringAndEmptyMatchesTheFirstLine) {
+TEST_F(DeltaInstallation, LabelsMatchAsWholeLabelsAndEmptyMatchesTheFirstLine) {
   ASSERT_TRUE(delta("", "$version-1.2"));
   EXPECT_EQ(fetched(), (Strings{"base/a/y.swf", "base/a/z.swf"})) << "first block skipped";
   t.dir.write("u.xml", "$version-1.10\na/x.swf,f\\\n$version-1.2\na/z.swf,f\\\n");
+  EXPECT_FALSE(manifest_holds_label(t.app, "u.xml", "$version-1.1"));
+  EXPECT_TRUE(manifest_holds_label(t.app, "u.xml", "$version-1.10"));
   ASSERT_TRUE(delta("$version-1.1", "$version-1.2"));
-  EXPECT_EQ(fetched().back(), "base/a/z.swf");
-  EXPECT_EQ(fetched().size(), 3u);
+  EXPECT_EQ(fetched().size(), 2u) << "$version-1.10 is not $version-1.1";
 }
 
 TEST_F(DeltaInstallation, UnknownInstalledLabelCollectsNothing) {
@@ -274,14 +327,92 @@ TEST_F(DeltaInstallation, StopsAtTheFirstFailure) {
   EXPECT_FALSE(t.dir.exists("f/y.swf"));
 }
 
-TEST_F(Installation, HostileManifestWritesNothingOutside) {
+// A refused line fails the whole installation before anything is fetched,
+// and standard error names it.
+TEST_F(Installation, HostileManifestFailsAndWritesNothingOutside) {
   const std::string escape = "escape-" + std::filesystem::path(t.dir.path()).filename().string();
   served.write("base/a/" + escape, "evil");
   served.write("base/a/good.swf", "good");
-  ASSERT_TRUE(full("a/" + escape + ",..\\\na/" + escape + ",games\\..\\..\\\na/good.swf,ok\\\n"));
-  EXPECT_EQ(fetched(), (Strings{"base/a/good.swf"}));
-  EXPECT_EQ(t.dir.read("ok/good.swf"), "good");
+  const std::string climbing = "a/" + escape + ",games\\..\\..\\";
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(full("a/" + escape + ",..\\\n" + climbing + "\na/good.swf,ok\\\n"));
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(fetched().empty());
+  EXPECT_TRUE(entries.empty());
+  EXPECT_EQ(t.app.settings().take_status(), (Status{401, "Err=401"}));
+  EXPECT_THAT(said, ::testing::HasSubstr("m.xml: refused the line \"" + climbing + "\""));
+  EXPECT_THAT(said, ::testing::HasSubstr("\"a/" + escape + ",..\\\""));
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(t.dir.path()).parent_path() / escape));
+}
+
+TEST_F(Installation, ControlCharactersFailTheInstallAndDeleteNothing) {
+  using namespace std::string_literals;
+  t.dir.write("victim", "keep me");
+  served.write("common/x.swf", "x");
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(full("$version-1.0\nCOMMON/x.swf,victim\0\\\n"s));
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(t.dir.read("victim"), "keep me");
+  EXPECT_TRUE(fetched().empty());
+  EXPECT_THAT(said, ::testing::HasSubstr("\"COMMON/x.swf,victim\\x00\\\"")) << "shown escaped";
+}
+
+// With a link planted in the application directory the entry is refused; the
+// file layer would not follow it either, so even a download aimed through
+// it directly fails and writes nothing where the link points.
+TEST_F(Installation, ALinkInTheApplicationDirectoryIsNeverFollowed) {
+  testing::TempDir outside;
+  ASSERT_EQ(::symlink(outside.path().c_str(), (t.dir / "games").c_str()), 0);
+  served.write("games/slot/a.swf", "slot");
+  outside.write("slot/victim.swf", "theirs");
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(full("$version-1.0\nGAMES/slot/a.swf,games\\slot\\\n"));
+  EXPECT_THAT(::testing::internal::GetCapturedStderr(),
+              ::testing::HasSubstr("\"GAMES/slot/a.swf,games\\slot\\\""));
+  EXPECT_EQ(t.app.settings().take_status(), (Status{401, "Err=401"}));
+
+  EXPECT_FALSE(download_file(t.app, server.url("games/slot/a.swf"), "games\\slot\\a.swf"));
+  EXPECT_FALSE(download_file(t.app, server.url("games/slot/a.swf"), "games\\slot\\victim.swf"));
+  EXPECT_FALSE(download_file(t.app, server.url("games/slot/a.swf"), "games\\new\\a.swf"));
+  EXPECT_EQ(t.app.settings().take_status(), (Status{401, "Err=401"}));
+  EXPECT_EQ(testing::names_in(outside.path()), Strings{"slot"});
+  EXPECT_EQ(testing::names_in(outside / "slot"), Strings{"victim.swf"});
+  EXPECT_EQ(outside.read("slot/victim.swf"), "theirs");
+}
+
+// A manifest is read whole, so its size is capped: one byte over fails
+// before anything is read into entries or fetched.
+TEST_F(Installation, AnOversizedManifestFailsUnread) {
+  served.write("base/a/x", "x");
+  {
+    std::ofstream out(t.dir / "m.xml", std::ios::binary);
+    const std::string block(1 << 20, '\n');
+    out << "a/x,\n";
+    for (int i = 0; i < 32; ++i) out << block;
+  }
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(install_full_manifest(t.app, entries, "m.xml", root(), t.app.settings().url()));
+  EXPECT_THAT(::testing::internal::GetCapturedStderr(), ::testing::HasSubstr("m.xml: larger than"));
+  EXPECT_TRUE(fetched().empty());
+  EXPECT_EQ(t.app.settings().take_status(), (Status{401, "Err=401"}));
+  std::filesystem::resize_file(t.dir / "m.xml", std::size_t{32} << 20);
+  EXPECT_TRUE(install_full_manifest(t.app, entries, "m.xml", root(), t.app.settings().url()))
+      << "a manifest of exactly the limit is read";
+  EXPECT_EQ(fetched(), Strings{"base/a/x"});
+}
+
+// Short lines cost far more as entries than as text: past a million files a
+// manifest is refused rather than held.
+TEST_F(Installation, AManifestOfMoreThanAMillionFilesIsRefused) {
+  {
+    std::ofstream out(t.dir / "m.xml", std::ios::binary);
+    for (int i = 0; i <= 1'000'000; ++i) out << "a/b,\n";
+  }
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(read_full_entries(t.app, "m.xml", entries));
+  EXPECT_THAT(::testing::internal::GetCapturedStderr(),
+              ::testing::HasSubstr("m.xml: lists more than 1000000 files, refused"));
+  EXPECT_TRUE(entries.empty());
 }
 
 // --- Launcher update check ---

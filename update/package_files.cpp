@@ -23,15 +23,22 @@ bool install_package_from_scratch(App& app, const PackageSource& source,
   return true;
 }
 
-bool apply_package_update(App& app, const PackageSource& source, const std::string& update_name,
-                          const std::string& installed_label) {
+bool apply_package_update(App& app, const PackageSource& source, const std::string& install_name,
+                          const std::string& update_name, const std::string& installed_label) {
   const std::string temp = app.settings().temp_manifest_name();
   const std::string server_label = read_version_label(app, temp);
   if (server_label == installed_label) return true;
-  count_entries(app, temp);
-  EntryList entries;
-  if (!install_manifest_delta(app, entries, temp, source.directory, source.url, installed_label,
-                              server_label)) {
+  if (manifest_holds_label(app, temp, installed_label)) {
+    count_entries(app, temp);
+    EntryList entries;
+    if (!install_manifest_delta(app, entries, temp, source.directory, source.url, installed_label,
+                                server_label)) {
+      return false;
+    }
+  } else if (!install_package_from_scratch(app, source, install_name)) {
+    // The history does not reach back to the installed version (the server
+    // dropped old versions, or the local record is from elsewhere): no delta
+    // can say what changed since, so the whole package is fetched again.
     return false;
   }
   // One rename replaces the old record of the installed version: there is no

@@ -51,10 +51,13 @@ struct PackageSource {
 // Brings an installed package from installed_label to the version of the
 // server's update manifest, already fetched to the temporary manifest name:
 // fetches what it lists after the installed version, then keeps it as
-// update_name, the record of the version now installed. Nothing is fetched
-// when the labels are equal. False when a download failed or the manifest
-// could not take its name; update_name is then left as it was.
+// update_name, the record of the version now installed. When no line of it
+// names the installed version, the whole package is installed afresh from
+// install_name instead. Nothing is fetched when the labels are equal. False
+// when a download failed, a manifest was refused or could not take its name;
+// update_name is then left as it was.
 [[nodiscard]] bool apply_package_update(App& app, const PackageSource& source,
+                                        const std::string& install_name,
                                         const std::string& update_name,
                                         const std::string& installed_label);
 

@@ -153,7 +153,7 @@ HttpResult CurlHttpGet::get(const std::string& address, const HttpGetOptions& op
 
 HttpResult CurlHttpGet::get_file(const std::string& address, const HttpGetOptions& options,
                                  const std::string& target) {
-  PosixFileSink sink(target);
+  PosixFileSink sink(target, options.confined_to);
   return get(address, options, sink);
 }
 

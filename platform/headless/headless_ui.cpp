@@ -283,7 +283,11 @@ void HeadlessUi::message_box(WindowId owner, const std::string& text, const std:
 }
 
 void HeadlessUi::schedule(WindowId window, std::uint64_t delay_ms, std::function<void()> fn) {
-  scheduled_.push_back({window, now_ms() + delay_ms, next_order_++, std::move(fn)});
+  // A delay past the clock's range is due never, not at a wrapped-round time.
+  const std::uint64_t now = now_ms();
+  const std::uint64_t due =
+      delay_ms >= LoopClock::kNever - now ? LoopClock::kNever : now + delay_ms;
+  scheduled_.push_back({window, due, next_order_++, std::move(fn)});
 }
 
 void HeadlessUi::post(WindowId window, std::function<void()> fn) {

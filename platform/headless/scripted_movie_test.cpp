@@ -87,6 +87,18 @@ TEST(ScriptedMovie, TimedRulesCountFromTheLoadAndStopWithTheWindow) {
   EXPECT_EQ(s.screen.events, (std::vector<std::string>{"350 command first|"}));
 }
 
+// A delay past the end of the clock's range never comes; it must not wrap
+// round to "now".
+TEST(ScriptedMovie, DelaysBeyondTheClocksRangeNeverFire) {
+  Stage s;
+  s.run_for(100);
+  s.load(
+      "after 18446744073709551615 -> command never\nafter 18446744073709551516 -> command "
+      "wraps\nafter 50 -> command soon\n");
+  s.run_for(1000);
+  EXPECT_EQ(s.screen.events, (std::vector<std::string>{"150 command soon|"}));
+}
+
 TEST(ScriptedMovie, MissingMoviePlaysNothing) {
   Stage s;
   s.movie->load_movie(0, widen(s.dir.path() + "\\app-popup\\none.swf"));

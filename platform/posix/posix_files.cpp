@@ -8,20 +8,24 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
+#include <limits>
 
+#include "platform/posix/folder_beneath.hpp"
 #include "platform/posix/posix_file_sink.hpp"
 
 namespace tarvel {
 namespace {
 
-std::optional<std::string> read_all(int fd) {
+std::optional<std::string> read_all(int fd, std::size_t max_bytes) {
   struct stat st {};
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
-  std::string contents(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)) + 1, '\0');
+  const auto size = static_cast<std::size_t>(std::max<off_t>(st.st_size, 0));
+  // One byte more than the size, so the end shows with the first read; a
+  // file that grows meanwhile doubles the buffer, up to the limit.
+  std::string contents(std::min(size, max_bytes - std::min<std::size_t>(max_bytes, 1)) + 1, '\0');
   std::size_t used = 0;
-  while (true) {
-    if (used == contents.size()) contents.resize(contents.size() * 2);
+  while (used < max_bytes) {
+    if (used == contents.size()) contents.resize(std::min(contents.size() * 2, max_bytes));
     const ssize_t n = ::read(fd, contents.data() + used, contents.size() - used);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return std::nullopt;
@@ -48,18 +52,22 @@ std::string PosixFiles::native_path(const std::string& path) const {
 }
 
 std::optional<std::string> PosixFiles::read(const std::string& path) const {
+  return read(path, std::numeric_limits<std::size_t>::max());
+}
+
+std::optional<std::string> PosixFiles::read(const std::string& path, std::size_t max_bytes) const {
   // One read into a buffer of the file's size: manifests run to megabytes
   // and are read on every installation.
   const int fd = ::open(native_path(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
-  std::optional<std::string> contents = read_all(fd);
+  std::optional<std::string> contents = read_all(fd, max_bytes);
   ::close(fd);
   return contents;
 }
 
 bool PosixFiles::write(const std::string& path, const std::string& contents) {
   // Through a sink: a reader never sees half a file.
-  PosixFileSink sink(native_path(path));
+  PosixFileSink sink(native_path(path), root_);
   return sink.open() && sink.write(contents.data(), contents.size()) && sink.commit();
 }
 
@@ -72,21 +80,33 @@ Files::Kind PosixFiles::kind(const std::string& path) const {
   return Kind::other;
 }
 
+// Every change below goes through the folder opened by open_parent_folder:
+// a link planted inside the application directory is never followed out of it.
 bool PosixFiles::remove_file(const std::string& path) {
-  const std::string native = native_path(path);
-  return ::unlink(native.c_str()) == 0 || errno == ENOENT;
+  const auto parent = open_parent_folder(root_, native_path(path));
+  if (!parent) return errno == ENOENT;
+  return ::unlinkat(parent->folder.get(), parent->name.c_str(), 0) == 0 || errno == ENOENT;
 }
 
 bool PosixFiles::create_directory(const std::string& path) {
   std::string native = native_path(path);
   while (native.size() > 1 && native.back() == '/') native.pop_back();
-  if (::mkdir(native.c_str(), 0755) == 0) return true;
+  const auto parent = open_parent_folder(root_, native);
+  if (!parent) return false;
+  const int folder = parent->folder.get();
+  if (::mkdirat(folder, parent->name.c_str(), 0755) == 0) return true;
   struct stat st {};
-  return errno == EEXIST && ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return errno == EEXIST &&
+         ::fstatat(folder, parent->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISDIR(st.st_mode);
 }
 
 bool PosixFiles::move(const std::string& from, const std::string& to) {
-  return std::rename(native_path(from).c_str(), native_path(to).c_str()) == 0;
+  const auto source = open_parent_folder(root_, native_path(from));
+  const auto target = open_parent_folder(root_, native_path(to));
+  return source && target &&
+         ::renameat(source->folder.get(), source->name.c_str(), target->folder.get(),
+                    target->name.c_str()) == 0;
 }
 
 std::vector<Files::Entry> PosixFiles::list(const std::string& path) const {

@@ -12,6 +12,8 @@ class PosixFiles final : public Files {
 
   [[nodiscard]] std::string working_directory() const override;
   [[nodiscard]] std::optional<std::string> read(const std::string& path) const override;
+  [[nodiscard]] std::optional<std::string> read(const std::string& path,
+                                                std::size_t max_bytes) const override;
   [[nodiscard]] bool write(const std::string& path, const std::string& contents) override;
   [[nodiscard]] Kind kind(const std::string& path) const override;
   bool remove_file(const std::string& path) override;

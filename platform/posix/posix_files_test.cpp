@@ -61,5 +61,37 @@ TEST(PosixFiles, KindsRemoveMoveAndList) {
   EXPECT_TRUE(files.remove_file("already-gone"));
 }
 
+// A link planted below the root never leads a change out of it: making a
+// folder, writing, moving and removing through it all fail, and the folder it
+// points to stays as it was. A link at or above the root is the system's
+// business and is followed.
+TEST(PosixFiles, NoChangePassesThroughALinkBelowTheRoot) {
+  testing::TempDir dir;
+  dir.write("app/a", "mine");
+  dir.write("outside/victim", "theirs");
+  ASSERT_EQ(::symlink("../outside", (dir / "app/games").c_str()), 0);
+  ASSERT_EQ(::symlink(dir.path().c_str(), (dir / "app/top").c_str()), 0);
+  PosixFiles files(dir / "app");
+  EXPECT_FALSE(files.create_directory("games\\slot"));
+  EXPECT_FALSE(files.create_directory("games")) << "a link is no folder";
+  EXPECT_FALSE(files.write("games\\new", "x"));
+  EXPECT_FALSE(files.write("top\\outside\\new", "x"));
+  EXPECT_FALSE(files.move("a", "games\\a"));
+  EXPECT_FALSE(files.move("games\\victim", "stolen"));
+  EXPECT_FALSE(files.remove_file("games\\victim"));
+  EXPECT_FALSE(files.remove_file(dir / "app/games/victim"));
+  EXPECT_EQ(testing::names_in(dir / "outside"), std::vector<std::string>{"victim"});
+  EXPECT_EQ(dir.read("outside/victim"), "theirs");
+  EXPECT_EQ(dir.read("app/a"), "mine");
+
+  ASSERT_EQ(::symlink((dir / "app").c_str(), (dir / "root-link").c_str()), 0);
+  PosixFiles through_root(dir / "root-link");
+  ASSERT_TRUE(through_root.create_directory("sub"));
+  ASSERT_TRUE(through_root.write("sub\\f", "ok"));
+  ASSERT_TRUE(through_root.move("sub\\f", "g"));
+  EXPECT_TRUE(through_root.remove_file("g"));
+  EXPECT_TRUE(dir.exists("app/sub"));
+}
+
 }  // namespace
 }  // namespace tarvel

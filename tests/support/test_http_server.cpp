@@ -48,6 +48,7 @@ struct TestHttpServer::Impl {
     const std::string path = request.path.empty() ? "" : request.path.substr(1);
     seen.push_back(
         {path, request.target, request.get_header_value("User-Agent"), request.remote_port});
+    changed.notify_all();
     const auto fault = faults.find(path);
     return fault == faults.end() ? Fault::none : fault->second;
   }
@@ -174,6 +175,11 @@ int TestHttpServer::connections() const {
   std::set<int> ports;
   for (const Request& request : impl_->seen) ports.insert(request.client_port);
   return static_cast<int>(ports.size());
+}
+
+bool TestHttpServer::wait_for_requests(std::size_t count, std::chrono::milliseconds deadline) {
+  std::unique_lock lock(impl_->mutex);
+  return impl_->changed.wait_for(lock, deadline, [&] { return impl_->seen.size() >= count; });
 }
 
 bool TestHttpServer::wait_for_stall(std::chrono::milliseconds deadline) {

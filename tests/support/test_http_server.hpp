@@ -54,6 +54,8 @@ class TestHttpServer {
   // Number of different client connections that sent requests.
   [[nodiscard]] int connections() const;
 
+  // Waits until this many requests have arrived in all; false at the deadline.
+  [[nodiscard]] bool wait_for_requests(std::size_t count, std::chrono::milliseconds deadline);
   // Waits until a stalled answer has sent its first half; false at the deadline.
   [[nodiscard]] bool wait_for_stall(std::chrono::milliseconds deadline);
   void release_stalls();
