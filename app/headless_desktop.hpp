@@ -2,9 +2,9 @@
 
 #include <cstdio>
 #include <memory>
-#include <optional>
 #include <string>
 
+#include "app/desktop.hpp"
 #include "platform/headless/console_movie.hpp"
 #include "platform/headless/headless_ui.hpp"
 #include "platform/headless/scripted_movie.hpp"
@@ -21,14 +21,17 @@ enum class MovieMode { scripted, console };
 // program was started in and the real clock. Scripted movies write the whole
 // transcript to standard output; console movies show a person what each
 // screen's movie receives and send what the person types.
-struct HeadlessDesktop {
-  HeadlessDesktop(const std::string& directory, MovieMode movie_mode)
+struct HeadlessDesktop final : Desktop {
+  explicit HeadlessDesktop(const std::string& directory, MovieMode movie_mode = MovieMode::scripted)
       : files(directory),
         mode(movie_mode),
-        ui(loop_clock, mode == MovieMode::console ? static_cast<MovieHost&>(typed) : scripted,
-           mode == MovieMode::console ? static_cast<Transcript&>(console) : stream) {
+        headless_ui(loop_clock,
+                    mode == MovieMode::console ? static_cast<MovieHost&>(typed) : scripted,
+                    mode == MovieMode::console ? static_cast<Transcript&>(console) : stream) {
     if (mode == MovieMode::console) start_console();
   }
+  [[nodiscard]] Ui& ui() override { return headless_ui; }
+  [[nodiscard]] MessageBox& message_boxes() override { return headless_ui.message_boxes(); }
 
   PosixFiles files;
   MovieMode mode;
@@ -37,7 +40,7 @@ struct HeadlessDesktop {
   ConsoleView console{stdout};
   ScriptedMovieHost scripted{files};
   ConsoleMovieHost typed;
-  HeadlessUi ui;
+  HeadlessUi headless_ui;
   // Last, so it stops before anything it posts to goes.
   std::unique_ptr<ConsoleInput> input;
 
@@ -48,13 +51,13 @@ struct HeadlessDesktop {
     input = std::make_unique<ConsoleInput>(
         0,
         [this](const std::string& line) {
-          ui.post(kNoWindow, [this, line] {
-            const std::string reply = typed.type(ui, line);
+          headless_ui.post(kNoWindow, [this, line] {
+            const std::string reply = typed.type(headless_ui, line);
             if (!reply.empty()) console.note(reply);
           });
         },
         [this] {
-          ui.post(kNoWindow, [this] {
+          headless_ui.post(kNoWindow, [this] {
             console.note("(the input has ended: the screens go on; Ctrl+C ends the program)");
           });
         });
@@ -67,19 +70,6 @@ inline std::string start_directory(const char* program) {
   std::string directory = current_directory();
   if (directory.empty()) std::fprintf(stderr, "%s: cannot read the current directory\n", program);
   return directory;
-}
-
-// The movie mode the arguments ask for: none, or "--console". Nothing, after
-// a usage line on standard error, for anything else.
-inline std::optional<MovieMode> movie_mode(int argc, char** argv, const char* program) {
-  if (argc == 1) return MovieMode::scripted;
-  if (argc == 2 && std::string(argv[1]) == "--console") return MovieMode::console;
-  std::fprintf(stderr,
-               "usage: %s [--console]\n"
-               "  Runs in the current directory, every movie a movie script; with --console a\n"
-               "  person types what the movies send.\n",
-               program);
-  return std::nullopt;
 }
 
 }  // namespace tarvel

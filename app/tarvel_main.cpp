@@ -1,9 +1,11 @@
-// The launcher on the headless user interface: every screen is a window of
-// the headless kernel and every movie a movie script (docs/movie-scripts.md),
-// or, with --console, a person at the console. The transcript of the screens
-// goes to standard output.
+// The launcher. With a display, every screen is a real window whose movie
+// plays in a web view; headless ("--headless", or no display), every screen
+// is a window of the headless kernel and every movie a movie script
+// (docs/movie-scripts.md), or with "--console" a person at the console. The
+// transcript of the screens goes to standard output.
 #include <cstdio>
 
+#include "app/desktop.hpp"
 #include "app/headless_desktop.hpp"
 #include "core/app.hpp"
 #include "core/settings_readers.hpp"
@@ -22,13 +24,11 @@
 using namespace tarvel;
 
 int main(int argc, char** argv) {
-  const auto mode = movie_mode(argc, argv, "tarvel");
-  if (!mode) return 2;
   const std::string directory = start_directory("tarvel");
   if (directory.empty()) return 1;
-  HeadlessDesktop desktop(directory, *mode);
-  PosixFiles& files = desktop.files;
-  HeadlessUi& ui = desktop.ui;
+  const std::unique_ptr<Desktop> desktop = open_desktop(directory, argc, argv, "tarvel");
+  if (!desktop) return 2;
+  PosixFiles files(directory);
   SystemClock clock;
   PosixResolver resolver;
   PosixEchoSockets echo_sockets;
@@ -37,19 +37,21 @@ int main(int argc, char** argv) {
   CurlHttpPost http_post;
   PosixShell shell(files);
   App app(Services{.files = &files,
-                   .message_box = &ui.message_boxes(),
+                   .message_box = &desktop->message_boxes(),
                    .clock = &clock,
                    .resolver = &resolver,
                    .echo_sockets = &echo_sockets,
                    .http_get = &http_get,
                    .http_post = &http_post,
-                   .ui = &ui,
+                   .ui = &desktop->ui(),
                    .instance_guard = &instance_guard,
                    .shell = &shell},
           TARVEL_PROGRAM_PUBLIC_HOST);
   load_default_language(app);
   const StartupParts parts{CError::show_modal, Update::show_modal, download_file};
   (void)run_startup(app, parts);
+  // Workers still waiting for a message box go on: they are joined next.
+  desktop->close();
   // Start-up ends at once without a guard: a second copy could not be told
   // apart, and the player has to learn why nothing opened.
   if (!instance_guard.failure().empty()) {

@@ -16,11 +16,11 @@ function(tarvel_add_library name)
   target_compile_features(${name} PUBLIC cxx_std_20)
 endfunction()
 
-# tarvel_add_tests(<name> DIR <folder> LIBS <libs...> [TIMEOUT <s>])
+# tarvel_add_tests(<name> DIR <folder> LIBS <libs...> [TIMEOUT <s>] [ENVIRONMENT <VAR=value>])
 # Globs <folder>/*_test.cpp into one GoogleTest executable and registers every
 # test case with CTest, each with a time-out so a hang fails instead of stalling CI.
 function(tarvel_add_tests name)
-  cmake_parse_arguments(ARG "" "DIR;TIMEOUT" "LIBS;SOURCES" ${ARGN})
+  cmake_parse_arguments(ARG "" "DIR;TIMEOUT;ENVIRONMENT" "LIBS;SOURCES" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 60)
   endif()
@@ -32,6 +32,6 @@ function(tarvel_add_tests name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} tarvel_test_support GTest::gtest GTest::gtest_main GTest::gmock)
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT}
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${ARG_ENVIRONMENT}"
     DISCOVERY_TIMEOUT 30)
 endfunction()

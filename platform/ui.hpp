@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -117,6 +118,8 @@ class Ui {
   // Takes the Close command off the window's system menu: no close box, and
   // the close keystroke does nothing.
   virtual void remove_close_command(WindowId window) = 0;
+  // Whether the user may resize the window by its frame (dialogs: no).
+  virtual void set_resizable(WindowId window, bool resizable) = 0;
 
   // Starts or restarts timer id of the window.
   virtual void set_timer(WindowId window, int timer_id, int period_ms) = 0;
@@ -126,6 +129,12 @@ class Ui {
   virtual void synthesize_key(KeyMessage key) = 0;
   // A message box with an OK button, owned by the window (or by none).
   virtual void message_box(WindowId owner, const std::string& text, const std::string& caption) = 0;
+
+  // Runs fn on the user-interface thread from its message loop, soon, after
+  // the caller has returned. Safe from any thread: how other threads hand work
+  // to the windows. A task bound to a window is dropped when that window is
+  // gone by then.
+  virtual void post(WindowId window, std::function<void()> fn) = 0;
 };
 
 }  // namespace tarvel

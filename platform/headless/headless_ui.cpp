@@ -259,6 +259,11 @@ void HeadlessUi::remove_close_command(WindowId window) {
   }
 }
 
+// Nothing to draw: kept for tests, not written to the transcript.
+void HeadlessUi::set_resizable(WindowId window, bool resizable) {
+  if (Window* target = live(window)) target->state.resizable = resizable;
+}
+
 void HeadlessUi::set_timer(WindowId window, int timer_id, int period_ms) {
   if (live(window) == nullptr) return;
   kill_timer(window, timer_id);

@@ -28,6 +28,7 @@ struct WindowState {
   bool modal = false;
   bool enabled = true;
   bool close_command = true;
+  bool resizable = false;
   bool centred = false;
   Rect rect;
   Rect control;
@@ -72,16 +73,17 @@ class HeadlessUi final : public Ui {
   void set_title(WindowId window, const std::string& title) override;
   void set_icon(WindowId window, const std::string& path) override;
   void remove_close_command(WindowId window) override;
+  void set_resizable(WindowId window, bool resizable) override;
   void set_timer(WindowId window, int timer_id, int period_ms) override;
   void kill_timer(WindowId window, int timer_id) override;
   void synthesize_key(KeyMessage key) override;
   void message_box(WindowId owner, const std::string& text, const std::string& caption) override;
 
+  void post(WindowId window, std::function<void()> fn) override;
+
   // For movie hosts and tests: run fn from the loop once delay_ms have
-  // passed, or as soon as possible (post, safe from any thread). A task bound
-  // to a window is dropped when that window is gone by then.
+  // passed. A task bound to a window is dropped when that window is gone by then.
   void schedule(WindowId window, std::uint64_t delay_ms, std::function<void()> fn);
-  void post(WindowId window, std::function<void()> fn);
   // Runs the loop until done() holds. False when it had to give up first.
   bool run_until(const std::function<bool()>& done);
   // Writes an entry stamped with the time and the window's class name.

@@ -129,4 +129,12 @@ std::string current_directory() {
   return buffer;
 }
 
+std::string executable_directory() {
+  char buffer[PATH_MAX];
+  const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (length <= 0) return {};
+  const std::string path(buffer, static_cast<std::size_t>(length));
+  return path.substr(0, path.rfind('/'));
+}
+
 }  // namespace tarvel

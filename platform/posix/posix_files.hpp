@@ -28,5 +28,7 @@ class PosixFiles final : public Files {
 
 // The process's current working directory, or "" when it cannot be read.
 std::string current_directory();
+// The folder the running program's file lies in, or "" when it cannot be told.
+std::string executable_directory();
 
 }  // namespace tarvel
