@@ -32,6 +32,7 @@ struct HeadlessDesktop final : Desktop {
   }
   [[nodiscard]] Ui& ui() override { return headless_ui; }
   [[nodiscard]] MessageBox& message_boxes() override { return headless_ui.message_boxes(); }
+  void close() override { headless_ui.close_kept_screens(); }
 
   PosixFiles files;
   MovieMode mode;

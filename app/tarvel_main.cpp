@@ -50,7 +50,9 @@ int main(int argc, char** argv) {
   load_default_language(app);
   const StartupParts parts{CError::show_modal, Update::show_modal, download_file};
   (void)run_startup(app, parts);
-  // Workers still waiting for a message box go on: they are joined next.
+  // Windows the lobby opened beside itself (cashier, further lobbies) go
+  // while the App they work in is still there; workers still waiting for a
+  // message box go on: they are joined next.
   desktop->close();
   // Start-up ends at once without a guard: a second copy could not be told
   // apart, and the player has to learn why nothing opened.

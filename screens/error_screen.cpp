@@ -3,11 +3,6 @@
 #include "core/status.hpp"
 
 namespace tarvel {
-namespace {
-
-constexpr const char* kLanguagePrefix = "lang=";
-
-}  // namespace
 
 CError::CError(App& app, int code)
     : FlashScreen(app, kClassName, OnActivation::nothing), code_(code) {}

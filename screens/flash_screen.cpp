@@ -1,14 +1,8 @@
 #include "screens/flash_screen.hpp"
 
-#include "core/settings_readers.hpp"
+#include "screens/window_layout.hpp"
 
 namespace tarvel {
-namespace {
-
-constexpr const char* kIconImage = "IconImage";
-constexpr const char* kLoginFormText = "LoginFormText";
-
-}  // namespace
 
 FlashScreen::FlashScreen(App& app, const std::string& class_name, OnActivation activation)
     : FlashWindow(app.ui(), class_name), app_(app), activation_(activation) {}
@@ -24,8 +18,7 @@ std::string FlashScreen::app_path(const std::string& relative) const {
 
 void FlashScreen::on_init() {
   const ScreenStart start = start_values();
-  ui().set_icon(window(), read_config_value(app_, kIconImage));
-  ui().set_title(window(), read_config_value(app_, kLoginFormText));
+  set_icon_and_title(app_, window());
   place(start);
   load_movie(start.movie_path);
   send_text_to_movie(start.first_text);

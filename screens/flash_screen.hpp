@@ -31,6 +31,11 @@ struct ScreenStart {
   std::vector<Timer> timers;
 };
 
+// Texts the screens hand their movies: "lang=" and the language to show,
+// and "progress=" before a progress line.
+inline constexpr const char* kLanguagePrefix = "lang=";
+inline constexpr const char* kProgressPrefix = "progress=";
+
 // What a screen does when its window becomes active other than by a click.
 enum class OnActivation { nothing, escape_to_movie };
 

@@ -8,7 +8,6 @@
 namespace tarvel {
 namespace {
 
-constexpr const char* kLanguagePrefix = "lang=";
 constexpr const char* kExit = "exit";
 constexpr const char* kValidate = "validate";
 constexpr std::size_t kValidateArguments = 3;

@@ -20,13 +20,14 @@ using testing::RequestServiceDouble;
 // The login screen of a launcher whose Config.xml is pretty-printed (the
 // request service's address on a line of its own, indented) and whose
 // request service is a double on the loopback. The game installation screen
-// it hands over to closes as soon as it has started.
+// it hands over to closes as soon as it has started; the packages its worker
+// asks for come from an address on this machine that refuses them.
 struct Login {
   explicit Login(const std::string& public_host = "localhost") : t(public_host) {
     apply_defaults(t.app.settings());
     t.app.settings().set_default_language("en");
-    t.app.settings().set_game_url("http://games.test/g/");
-    t.app.settings().set_common_url("http://games.test/c/");
+    t.app.settings().set_game_url(nowhere.address() + "/g/");
+    t.app.settings().set_common_url(nowhere.address() + "/c/");
     config(service.address("/svc/request.php"));
     t.dir.write("app-popup/transfer.swf", "prefix lang= -> command exit\n");
   }
@@ -57,6 +58,7 @@ struct Login {
     return std::nullopt;
   }
 
+  testing::RefusingAddress nowhere;
   RequestServiceDouble service;
   testing::TestApp t;
 };
@@ -107,8 +109,9 @@ TEST(LoginScreen, ValidateOutcomesAsTheMovieSeesThem) {
     }
     const bool in = c.installation_opens;
     const SettingsValues v = l.t.app.settings().snapshot();
-    EXPECT_EQ(v.game_language_address, in ? "http://games.test/g/language/de/" : "") << c.what;
-    EXPECT_EQ(v.common_language_address, in ? "http://games.test/c/language/de/" : "") << c.what;
+    EXPECT_EQ(v.game_language_address, in ? l.nowhere.address() + "/g/language/de/" : "") << c.what;
+    EXPECT_EQ(v.common_language_address, in ? l.nowhere.address() + "/c/language/de/" : "")
+        << c.what;
   }
 }
 

@@ -4,12 +4,11 @@
 
 namespace tarvel {
 
-// The game installation screen: plays "transfer.swf" while a worker brings
-// the client's packages up to date, then opens the lobby (after login) or
-// closes (opened from a lobby).
-//
-// For now it shows its movie and closes on "exit"; the installation worker,
-// its status timer and the lobby hand-over come next.
+// The game installation screen: plays "transfer.swf" while the installation
+// worker brings the client's packages up to date, relays the worker's
+// progress and failures to the movie, and when the work is done opens the
+// lobby (after login, as the main window) or closes (opened from a lobby).
+// A failure waits for the movie's "retry" or "exit". No key closes it.
 class TransferringForm final : public FlashScreen {
  public:
   static constexpr const char* kClassName = "TransferringForm";
@@ -20,10 +19,32 @@ class TransferringForm final : public FlashScreen {
   static constexpr int kConnectivityTimerPeriodMs = 10000;
 
   explicit TransferringForm(App& app);
+  ~TransferringForm() override;
+  TransferringForm(const TransferringForm&) = delete;
+  TransferringForm& operator=(const TransferringForm&) = delete;
 
  private:
   [[nodiscard]] ScreenStart start_values() override;
+  void on_init() override;
+  void on_started() override { start_worker(); }
+  void on_timer(int timer_id) override;
   void on_command(const std::string& command, const std::string& argument) override;
+  // The screen is no longer open once its window is gone, however it went.
+  void on_destroyed() override;
+
+  void start_worker();
+  void relay_status();
+  void retry();
+  // Opens the lobby the first time; from a lobby the screen just closes.
+  void leave();
+
+  // A lost connection was shown to the movie: the screen waits for "retry"
+  // or "exit" and shows no further one.
+  bool error_shown_ = false;
+  // The worker slot was still taken by an earlier screen's worker (one that
+  // went on after its screen closed); the status timer starts this screen's
+  // worker as soon as that one has ended.
+  bool worker_waiting_ = false;
 };
 
 }  // namespace tarvel

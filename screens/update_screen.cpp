@@ -12,7 +12,6 @@
 namespace tarvel {
 namespace {
 
-constexpr const char* kLanguagePrefix = "lang=";
 constexpr const char* kExit = "exit";
 constexpr const char* kRetry = "retry";
 // The login screen's own package, fetched from beside the launcher's files.

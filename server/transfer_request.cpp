@@ -51,6 +51,29 @@ std::string narrow_to_code_page(std::u16string_view wide) {
   return out;
 }
 
+// The text as one query component: letters, digits and "-._~" stay, every
+// other byte becomes "%" and two upper-case hex digits. A user name holding
+// "&", "#", "+" or a space would otherwise end or change the parameter.
+std::string query_component(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                            (byte >= '0' && byte <= '9') || c == '-' || c == '.' || c == '_' ||
+                            c == '~';
+    if (unreserved) {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0x0F];
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string current_date_text(const Clock& clock) { return date_text(clock.utc_now()); }
@@ -111,8 +134,8 @@ std::string build_game_link(App& app, ServerRequest& request, std::string_view a
   const SettingsValues v = app.settings().snapshot();
   std::string link(address);
   link.append(kLinkTicket).append(ticket);
-  link.append(kLinkUserName).append(v.user_name);
-  link.append(kLinkLanguage).append(v.selected_language);
+  link.append(kLinkUserName).append(query_component(v.user_name));
+  link.append(kLinkLanguage).append(query_component(v.selected_language));
   return link;
 }
 

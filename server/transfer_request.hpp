@@ -39,8 +39,9 @@ std::string compute_sign(App& app, ServerRequest& request, std::string_view date
 
 // The address followed by "ticket=", the ticket from the record's transfer
 // response ("" when it has none), "&username=", the user name, "&lang_code="
-// and the selected language code. Cuts the record's transfer response down
-// to what follows the ticket's opening tag.
+// and the selected language code; the user name and the language code are
+// percent-encoded as query components. Cuts the record's transfer response
+// down to what follows the ticket's opening tag.
 [[nodiscard]] std::string build_game_link(App& app, ServerRequest& request,
                                           std::string_view address);
 

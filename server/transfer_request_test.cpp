@@ -143,5 +143,29 @@ TEST(GameLink, TicketExtraction) {
   EXPECT_EQ(link_for("no such word"), "P?ticket=&username=Ab&lang_code=en");
 }
 
+TEST(GameLink, UserNameAndLanguageAreQueryComponents) {
+  TransferHarness h;
+  struct Case {
+    const char* user;
+    const char* language;
+    const char* expected_tail;
+  };
+  const Case cases[] = {
+      {"Ab", "en", "&username=Ab&lang_code=en"},
+      {"a-b.c_d~9", "pt-BR", "&username=a-b.c_d~9&lang_code=pt-BR"},
+      {"tom&jerry", "en", "&username=tom%26jerry&lang_code=en"},
+      {"a b+c#d", "en", "&username=a%20b%2Bc%23d&lang_code=en"},
+      {"x=1?/%", "e&n", "&username=x%3D1%3F%2F%25&lang_code=e%26n"},
+      {"caf\xE9", "", "&username=caf%E9&lang_code="},
+  };
+  for (const Case& c : cases) {
+    h.app.settings().set_user_name(c.user);
+    h.app.settings().set_selected_language(c.language);
+    h.request.transfer_response = "<properties name=\"ticket\">T1</properties>";
+    EXPECT_EQ(build_game_link(h.app, h.request, "P?"), std::string("P?ticket=T1") + c.expected_tail)
+        << c.user;
+  }
+}
+
 }  // namespace
 }  // namespace tarvel

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/package_site.hpp"
 #include "tests/support/request_service_double.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "tests/support/test_http_server.hpp"
@@ -145,6 +146,122 @@ TEST(TarvelProgram, ALauncherReleaseClosesTheUpdateCheckAndTheProcessEnds) {
   EXPECT_EQ(i.app.read("tarvel"), "the new launcher");
   EXPECT_EQ(i.app.read("setup.xml"), "url=x\nversion=$version-1.2\nversion_type=exe\n");
   EXPECT_TRUE(i.app.exists("update_login_install.xml")) << "the login package came all the same";
+}
+
+// The whole road of a run. The site as an operator stages it: the launcher's
+// settings copy and login package, the common package with the lobby movie,
+// the casino, and one game ("slot") in English; the lobby also lists "poker",
+// which is not staged.
+struct WholeRoad {
+  WholeRoad() {
+    service.answer({200, testing::login_answer("0", testing::kTicketedRest), {}});
+    stage();
+    app.write("setup.xml", "url=" + site.server.url() +
+                               "\ncommon_url=" + site.server.url("common/") +
+                               "\ngame_url=" + site.server.url("games/") +
+                               "\ncommon_install=common_install.xml"
+                               "\ncommon_update=common_update.xml"
+                               "\nversion=$version-1.1\nexe_name=tarvel\n");
+    testing::write_config(app.path() + "/", {{"ServerURL", service.address()},
+                                             {"Key", "k"},
+                                             {"Languages", "English"},
+                                             {"linkLabel", "slot,poker"},
+                                             {"CashierUrl", "http://127.0.0.1:1/cashier?"},
+                                             {"AutoLogin", "true"},
+                                             {"LoginFormText", "Tarvel"}});
+    app.write("app-popup/abb_language.xml",
+              "<lang_menu>\n<menu name=\"en\" lang=\"language/en\">English</menu>\n</lang_menu>\n");
+    // A failure ends the run at once rather than waiting for a player.
+    app.write("app-popup/transfer.swf", "prefix Err= -> command exit\n");
+  }
+
+  void stage() {
+    site.write("setup.xml", "version=$version-1.1\n");
+    package("", "update_login", {"movies/login.swf,app-popup\\"});
+    site.write("movies/login.swf", "prefix lang= -> call validate player secret en\n");
+    package("common/", "common",
+            {"COMMON/movies/index.swf,", "COMMON/images/lobby.png,app-popup\\"});
+    site.write("common/movies/index.swf",
+               "prefix game_status== -> command game_slot\n"
+               "prefix game_install== -> command cashier\n"
+               "prefix game_install== -> command exit\n");
+    site.write("common/images/lobby.png", "png");
+    package("common/language/en/", "en_common", {"COMMON/language/en/strings.txt,app-popup\\en\\"});
+    site.write("common/language/en/strings.txt", "hello");
+    package("", "common_casino", {"casino/table.txt,casino\\"});
+    site.write("casino/table.txt", "table");
+    package("games/", "common_slot", {"GAMES/slot/slot.swf,games\\slot\\"});
+    site.write("games/slot/slot.swf", "slot");
+    package("games/language/en/", "en_slot", {"GAMES/language/en/slot.txt,games\\slot\\en\\"});
+    site.write("games/language/en/slot.txt", "strings");
+  }
+  // A package's installation manifest with these entries, and an update
+  // manifest that says it is current.
+  void package(const std::string& folder, const std::string& name,
+               const std::vector<std::string>& entries) {
+    std::string manifest = "$version-1.0\n";
+    for (const std::string& entry : entries) manifest += entry + "\n";
+    site.write(folder + name + "_install.xml", manifest);
+    site.write(folder + name + "_update.xml", "$version-1.0\n");
+  }
+
+  testing::PackageSite site;
+  testing::RequestServiceDouble service;
+  testing::TempDir app;
+  testing::TempDir scratch;
+};
+
+TEST(TarvelProgram, TheWholeRoadThenASecondRunFindsEverythingCurrent) {
+  WholeRoad w;
+  const LauncherRun first = run_launcher(w.app.path(), w.scratch);
+  EXPECT_EQ(first.exit_code, 0) << first.transcript;
+  EXPECT_TRUE(in_order(first.transcript,
+                       {
+                           "Update#1 window shown modally",
+                           "CCorvaneDlg#2 call \"<invoke name=\\\"validate\\\"",
+                           "TransferringForm#3 window shown modally",
+                           "IndexForm#4 window made the main window",
+                           "TransferringForm#3 window destroyed",
+                           "IndexForm#4 received \"status205==<![CDATA[<request>",
+                           "IndexForm#4 received \"game_status==<![CDATA[<main>"
+                           "<game type=\\\"slot\\\" version=\\\"install\\\"></game>\\x0A"
+                           "<game type=\\\"poker\\\" version=\\\"install\\\"></game>\\x0A"
+                           "<lang install=\\\"en\\\"></lang>\\x0A</main>]]>\"",
+                           "IndexForm#4 command \"game_slot\"",
+                           "TransferringForm#5 window shown modeless, owned by #4",
+                           "IndexForm#4 received \"game_install==<![CDATA[<main>"
+                           "<game type=\\\"slot\\\" version=\\\"uptodate\\\"></game>\\x0A",
+                           "IndexForm#4 command \"cashier\"",
+                           "HtmlBrowser#6 browser navigate "
+                           "http://127.0.0.1:1/cashier?ticket=A1B2&username=player&lang_code=en",
+                           "IndexForm#4 command \"exit\"",
+                           "IndexForm#4 window destroyed",
+                           "Update#1 window modal loop returned",
+                       }));
+  EXPECT_EQ(first.transcript.find("Err="), std::string::npos) << first.transcript;
+  for (const char* file :
+       {"app-popup/login.swf", "index.swf", "app-popup/lobby.png", "app-popup/en/strings.txt",
+        "casino/table.txt", "games/slot/slot.swf", "games/slot/en/slot.txt", "common_install.xml",
+        "en_common_install.xml", "common_casino_install.xml", "common_slot_install.xml",
+        "en_slot_install.xml"}) {
+    EXPECT_TRUE(w.app.exists(file)) << file;
+  }
+  EXPECT_FALSE(w.app.exists("common_poker_install.xml"));
+  const auto posts = w.service.received();
+  ASSERT_EQ(posts.size(), 2u) << "a login, then a transfer";
+  EXPECT_NE(posts[1].body.find("action = \"transfer\""), std::string::npos);
+
+  // Everything is current: only manifests are asked for, no package file.
+  const std::size_t before = w.site.request_count();
+  const LauncherRun second = run_launcher(w.app.path(), w.scratch);
+  EXPECT_EQ(second.exit_code, 0) << second.transcript;
+  EXPECT_TRUE(
+      in_order(second.transcript, {"IndexForm#4 received \"game_status==<![CDATA[<main>"
+                                   "<game type=\\\"slot\\\" version=\\\"uptodate\\\"></game>",
+                                   "HtmlBrowser#6 browser navigate"}));
+  for (const std::string& path : w.site.requested(before)) {
+    EXPECT_TRUE(path.ends_with(".xml")) << "fetched again: " << path;
+  }
 }
 
 }  // namespace

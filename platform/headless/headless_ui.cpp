@@ -36,8 +36,10 @@ HeadlessUi::HeadlessUi(LoopClock& clock, MovieHost& movies, Transcript& transcri
                        MessageBox* forward)
     : clock_(clock), movies_(movies), transcript_(transcript), forward_(forward) {}
 
-HeadlessUi::~HeadlessUi() {
-  // Screens the kernel keeps alive go first, each taking its window with it.
+HeadlessUi::~HeadlessUi() { close_kept_screens(); }
+
+// Screens the kernel keeps alive go first, each taking its window with it.
+void HeadlessUi::close_kept_screens() {
   for (auto& [id, window] : windows_) {
     if (window.owned && window.state.alive) destroy(id);
   }

@@ -90,6 +90,11 @@ class HeadlessUi final : public Ui {
   void record(WindowId window, TranscriptEntry::Kind kind, std::string text,
               std::string argument = "");
 
+  // Destroys the windows of the screens this kernel keeps alive (those shown
+  // with show_modeless_owned) and releases the screens. A program or test
+  // calls it, outside any handler, before the App those screens work in goes.
+  void close_kept_screens();
+
   // The user pressing the close box or its keystroke (Alt+F4).
   void press_close(WindowId window);
   // The user resizing the window to a client area of this size.

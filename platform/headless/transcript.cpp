@@ -98,6 +98,23 @@ std::vector<std::string> RecordingTranscript::texts(TranscriptEntry::Kind kind,
   return out;
 }
 
+std::vector<std::string> RecordingTranscript::texts(TranscriptEntry::Kind kind,
+                                                    WindowId window) const {
+  std::vector<std::string> out;
+  for (const TranscriptEntry& entry : entries()) {
+    if (entry.kind == kind && entry.window == window) out.push_back(entry.text);
+  }
+  return out;
+}
+
+std::optional<std::uint64_t> RecordingTranscript::time_of(WindowId window,
+                                                          const std::string& text) const {
+  for (const TranscriptEntry& entry : entries()) {
+    if (entry.window == window && entry.text == text) return entry.time_ms;
+  }
+  return std::nullopt;
+}
+
 std::string RecordingTranscript::dump() const {
   std::string out;
   for (const TranscriptEntry& entry : entries()) out += format(entry) + "\n";

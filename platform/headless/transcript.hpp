@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,12 @@ class RecordingTranscript final : public Transcript {
   // The texts of one kind of entry, optionally only those of one screen.
   [[nodiscard]] std::vector<std::string> texts(TranscriptEntry::Kind kind,
                                                const std::string& screen = "") const;
+  // The texts of one kind of entry of one window.
+  [[nodiscard]] std::vector<std::string> texts(TranscriptEntry::Kind kind, WindowId window) const;
+  // When the window first had an entry with this text (window entries:
+  // "destroyed", "shown modally"...), if ever.
+  [[nodiscard]] std::optional<std::uint64_t> time_of(WindowId window,
+                                                     const std::string& text) const;
   // The whole transcript as formatted lines, for failure messages.
   [[nodiscard]] std::string dump() const;
 

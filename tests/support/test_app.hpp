@@ -1,6 +1,8 @@
 #pragma once
 
+#include <deque>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -33,6 +35,29 @@ class TableResolver final : public Resolver {
   std::map<std::string, Ipv4Address> table_;
 };
 
+// Tells whether the machine is online: every name resolves to 127.0.0.1
+// while it is, none while it is not. The answers come from a queue, one a
+// lookup, the last one staying; set() starts a new queue. Safe from any
+// thread: workers probe too.
+class OnlineSwitch final : public Resolver {
+ public:
+  explicit OnlineSwitch(std::deque<bool> answers = {true}) : answers_(std::move(answers)) {}
+  void set(std::deque<bool> answers) {
+    std::lock_guard lock(mutex_);
+    answers_ = std::move(answers);
+  }
+  [[nodiscard]] std::optional<Ipv4Address> resolve(const std::string& host) override;
+  [[nodiscard]] int lookups() const {
+    std::lock_guard lock(mutex_);
+    return lookups_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::deque<bool> answers_;
+  int lookups_ = 0;
+};
+
 // Answers "localhost" and 127.x.x.x literals and nothing else, without ever
 // asking a name server: tests must send nothing beyond the loopback.
 class LoopbackResolver final : public Resolver {
@@ -55,8 +80,12 @@ struct TestApp {
         app(services(), std::move(public_host)) {
     app.settings().set_application_directory(dir.path() + "/");
   }
-  // Test servers stop promptly once no client holds a connection open.
-  ~TestApp() { CurlHttpGet::close_idle_connections(); }
+  // Screens the kernel keeps alive work in the App: they go while it still
+  // exists. Test servers stop promptly once no client holds a connection open.
+  ~TestApp() {
+    ui.close_kept_screens();
+    CurlHttpGet::close_idle_connections();
+  }
   TestApp(const TestApp&) = delete;
   TestApp& operator=(const TestApp&) = delete;
 
