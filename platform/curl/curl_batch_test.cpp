@@ -314,6 +314,15 @@ TEST_F(CurlBatchTest, ACheckSeesTheWholeFileEvenResumedAndAMismatchIsFetchedAgai
     EXPECT_FALSE(local.exists("wrong-" + std::string(name)));
     EXPECT_EQ(names_in(local.path()), (Names{"big.bin"})) << "no part left behind";
   }
+
+  // A body cut short without a length looks whole to HTTP: only the check tells.
+  for (const bool checked : {false, true}) {
+    server.set_fault("pkg/small.swf", Fault::cut_unsized, 1);
+    FileTransfer small{server.url("pkg/small.swf"), local / "small.swf"};
+    if (checked) small.check = std::make_shared<ExactBody>(bytes(10000, 'a'));
+    ASSERT_TRUE(http.get_files({small}, {}, 4, ended));
+    EXPECT_EQ(local.read("small.swf").size(), checked ? 10000u : 5000u);
+  }
 }
 
 }  // namespace
