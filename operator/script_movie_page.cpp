@@ -1,5 +1,7 @@
 #include "operator/script_movie_page.hpp"
 
+#include "server/request_channel.hpp"
+
 namespace tarvel {
 namespace {
 
@@ -109,37 +111,13 @@ for (const rule of rules) {
 </html>
 )html";
 
-std::string html_text(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string script_movie_page(std::string_view title, std::string_view script) {
   std::string page(kHead);
-  page += html_text(title);
+  page += xml_escape(title);
   page += "</h1>\n<ol id=\"log\"></ol>\n<pre id=\"script\" hidden>";
-  page += html_text(script);
+  page += xml_escape(script);
   page += "</pre>";
   page += kPlayer;
   return page;
