@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "operator/package_release.hpp"
+#include "operator/script_movie_page.hpp"
 #include "operator/signing.hpp"
 #include "platform/files.hpp"
 
@@ -54,6 +55,19 @@ constexpr const char* kLobbyMovie =
     "prefix game_install== -> command exit\n"
     "# A lobby that hears nothing for two minutes leaves as well.\n"
     "after 120000 -> command exit\n";
+
+using Contents = std::vector<std::pair<std::string, std::string>>;
+
+// A movie as both kinds of screen play it: the script for the headless
+// screens, and beside it the page that plays the same script in a window.
+Contents movie(const std::string& name, const std::string& title, const char* script) {
+  return {{name + ".swf", script}, {name + ".html", script_movie_page(title, script)}};
+}
+
+Contents joined(Contents first, const Contents& second) {
+  first.insert(first.end(), second.begin(), second.end());
+  return first;
+}
 
 // setup.xml and Config.xml, both the server's copies and a new application
 // directory's; {base} stands for the stage's address, {key} for the shared key.
@@ -146,8 +160,7 @@ class SampleWriter {
   }
 
   // Writes a package's files for this release and publishes it.
-  void package(const std::string& folder, PackageRelease release,
-               const std::vector<std::pair<std::string, std::string>>& contents) {
+  void package(const std::string& folder, PackageRelease release, const Contents& contents) {
     for (const auto& [name, bytes] : contents) put(tree(folder + "/" + name), bytes);
     release.signing_key = key_.private_key;
     release.package_dir = path(tree(folder));
@@ -159,11 +172,12 @@ class SampleWriter {
   void publish_release(int r) {
     const std::string version = "1." + std::to_string(r);
     package("launcher/login", {"update", "login", version, "", "login/", "app-popup\\", "", ""},
-            {{"login.swf", kLoginMovie},
-             {"transfer.swf", kTransferMovie},
-             {"images/login-background.png", filler("login-background", 1, 48000)}});
+            joined(joined(movie("login", "Login", kLoginMovie),
+                          movie("transfer", "Installing the client", kTransferMovie)),
+                   {{"images/login-background.png", filler("login-background", 1, 48000)}}));
     package("launcher/casino", {"common", "casino", version, "", "casino/", "", "", ""},
-            {{"index.swf", kLobbyMovie}, {"casino/lobby-layout.txt", "rows=2\ncolumns=3\n"}});
+            joined(movie("index", "Lobby", kLobbyMovie),
+                   {{"casino/lobby-layout.txt", "rows=2\ncolumns=3\n"}}));
     package("common/files", {"", "common", version, "", "COMMON/files/", "app-popup\\", "", ""},
             {{"images/banner.png", filler("banner", seed_for(true, r), 64000)},
              {"images/chips.png", filler("chips", 1, 22000)},
@@ -181,7 +195,7 @@ class SampleWriter {
 
   void publish_game(const std::string& game, const std::string& version, int r) {
     const bool changes = game == kRequestedGame;
-    std::vector<std::pair<std::string, std::string>> contents = {
+    Contents contents = {
         {game + ".swf", "# " + game + ": the game's movie\n"},
         {"images/table.png", filler(game + "-table", seed_for(changes, r), 30000)}};
     if (changes && r > 1) {
@@ -235,9 +249,12 @@ class SampleWriter {
     put(client + "app-popup/abb_language.xml",
         "<lang_menu>\n<menu name=\"en\" lang=\"language/en\">English</menu>\n"
         "<menu name=\"de\" lang=\"language/de\">Deutsch</menu>\n</lang_menu>\n");
-    put(client + "app-popup/checkUpdate.swf", kCheckUpdateMovie);
-    put(client + "app-popup/errorMsg.swf", kErrorMovie);
-    put(client + "app-popup/clearLogin.swf", kCleanerMovie);
+    const Contents movies[] = {movie("checkUpdate", "Looking for updates", kCheckUpdateMovie),
+                               movie("errorMsg", "Error", kErrorMovie),
+                               movie("clearLogin", "Clearing the login", kCleanerMovie)};
+    for (const Contents& files : movies) {
+      for (const auto& [name, contents] : files) put(client + "app-popup/" + name, contents);
+    }
   }
 
   // The sample signs every release with one key, kept beside the tree (never

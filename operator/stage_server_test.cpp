@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <algorithm>
+
 #include "core/status.hpp"
 #include "tests/support/test_app.hpp"
 #include "update/download.hpp"
@@ -76,10 +78,15 @@ TEST(StageServer, ServesFilesRangesIndexPagesAndNothingOutsideItsTree) {
   EXPECT_EQ(head->get_header_value("Content-Length"), "200000");
   EXPECT_TRUE(head->body.empty());
 
+  // Lines come in the order the answers were finished, which two server
+  // threads may swap.
   const auto log = stage.lines(std::size(cases) + 1);
   ASSERT_EQ(log.size(), std::size(cases) + 1) << "one line per request";
-  EXPECT_NE(log[0].find(" GET /games/a.bin 200 200000 B"), std::string::npos) << log[0];
-  EXPECT_NE(log[4].find(" GET /games/missing.bin 404 "), std::string::npos) << log[4];
+  for (const char* line : {" GET /games/a.bin 200 200000 B", " GET /games/missing.bin 404 "}) {
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& l) {
+      return l.find(line) != std::string::npos;
+    })) << line;
+  }
 }
 
 TEST(StageServer, CutsOffEveryNthFileAsTheLauncherSeesIt) {

@@ -2,8 +2,14 @@
 // at a console would.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "core/startup.hpp"
+#include "operator/request_service.hpp"
+#include "operator/sample_client.hpp"
+#include "operator/stage_server.hpp"
 #include "platform/posix/lock_file_guard.hpp"
+#include "platform/posix/posix_files.hpp"
 #include "tests/support/pty_session.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -38,6 +44,35 @@ TEST(ConsolePrograms, TarvelShowsWhatItsScreenReceivesAndSendsWhatIsTyped) {
   ASSERT_TRUE(tarvel.expect("[CError] -> command ok")) << tarvel.output();
   ASSERT_TRUE(tarvel.expect("[CError] closes")) << tarvel.output();
   EXPECT_EQ(tarvel.wait_exit(), 0) << tarvel.output();
+}
+
+// The whole road with a person playing every movie: the stage serves the
+// sample client, the person logs in, sees the game status reach the lobby
+// and leaves.
+TEST(ConsolePrograms, APersonLogsInReachesTheLobbyAndLeaves) {
+  testing::TempDir site;
+  testing::TempDir app;
+  testing::TempDir runtime;
+  StageServer stage(StageOptions{.root = site / kSampleTree}, [](const std::string&) {});
+  ASSERT_TRUE(stage.bind()) << stage.error();
+  PosixFiles files(site.path());
+  std::vector<std::string> problems;
+  ASSERT_TRUE(write_sample_client(files, site.path(), 1, stage.url(), problems));
+  RequestService service({{kSamplePlayer, kSamplePassword}}, kSampleKey);
+  stage.start(service);
+  std::filesystem::copy(site / kSampleClient, app.path(), std::filesystem::copy_options::recursive);
+
+  testing::PtySession tarvel({kPrograms + "/tarvel-loopback", "--console"}, app.path(),
+                             {"XDG_RUNTIME_DIR=" + runtime.path()});
+  ASSERT_TRUE(tarvel.expect("[CCorvaneDlg] <- lang=en")) << tarvel.output();
+  tarvel.type("call validate demo demo en");
+  ASSERT_TRUE(tarvel.expect("[IndexForm] <- game_status==<![CDATA[<main><game type=\"slotmania\""))
+      << tarvel.output();
+  tarvel.type("command exit");
+  ASSERT_TRUE(tarvel.expect("[IndexForm] closes")) << tarvel.output();
+  EXPECT_EQ(tarvel.wait_exit(), 0) << tarvel.output();
+  EXPECT_TRUE(app.exists("index.swf"));
+  stage.stop();
 }
 
 }  // namespace
