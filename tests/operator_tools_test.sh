@@ -33,7 +33,7 @@ grep -q '^serial 1$' "$work/www/games/common_slot_install.xml.sums" || fail "no 
 [ "$(stat -c %a "$work/update-key")" = 600 ] || fail "the secret key is readable by others"
 grep -q "<UpdateKey>$(cat "$work/update-key.pub")</UpdateKey>" "$work/key.txt" || fail "$(cat "$work/key.txt")"
 if (cd "$work" && "$manifest" keygen) 2> "$work/err.txt"; then fail "keygen overwrote a key"; fi
-printf 'movie 2' > "$work/www/games/slot/slot.swf"
+printf 'chip' > "$work/www/games/slot/img/chip.png"
 "$manifest" --group common --package slot --version 1.1 --sign "$work/update-key" \
   --target 'games\slot\' "$work/www/games/slot" > "$work/out.txt" || fail "$(cat "$work/out.txt")"
 grep -q 'serial 2' "$work/out.txt" || fail "$(cat "$work/out.txt")"
@@ -45,7 +45,7 @@ if "$manifest" --group common --package slot --version 1.2 "$work/www/games/slot
   fail "a name with a space was published"
 fi
 grep -q 'img/two words.png: holds a space' "$work/err.txt" || fail "$(cat "$work/err.txt")"
-[ "$(tail -n2 "$work/www/games/common_slot_update.xml" | head -n1)" = 'slot/slot.swf,games\slot\' ] || fail "the update manifest changed"
+[ "$(tail -n2 "$work/www/games/common_slot_update.xml" | head -n1)" = 'slot/img/chip.png,games\slot\img\' ] || fail "the update manifest changed"
 set +e
 "$manifest" --package slot "$work/www/games/slot" 2> "$work/err.txt"; code=$?
 set -e
