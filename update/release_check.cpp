@@ -174,10 +174,8 @@ void record_installed(App& app, const std::string& record_name, const std::optio
     return;
   }
   InstalledRecord record;
-  if (!whole) {
-    const auto text = app.files().read(record_name);
-    if (text) record = parse_installed_record(*text).value_or(InstalledRecord{});
-  }
+  const auto previous = app.files().read(record_name);
+  if (!whole && previous) record = parse_installed_record(*previous).value_or(InstalledRecord{});
   record.version = sums->version;
   record.serial = sums->serial;
   const std::string directory = app.settings().application_directory();
@@ -187,7 +185,9 @@ void record_installed(App& app, const std::string& record_name, const std::optio
     record.files[relative_to(transfers[i].local_path, directory)] = {transfers[i].address,
                                                                      sum->second};
   }
-  (void)app.files().write(record_name, installed_record_text(record));
+  // An update that brought nothing new leaves the record (and its date) alone.
+  const std::string text = installed_record_text(record);
+  if (previous != text) (void)app.files().write(record_name, text);
 }
 
 }  // namespace tarvel
