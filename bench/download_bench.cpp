@@ -180,57 +180,6 @@ double curl_large(const testing::Nginx& nginx, std::size_t bytes) {
   return ms;
 }
 
-// The large file as a list of one, checked against its sum as it arrives
-// or not: the same road either way, so the ratio is the check's cost.
-double ours_large_checked(const testing::Nginx& nginx, std::size_t bytes,
-                          const std::optional<FileSum>& sum) {
-  testing::TestApp t;
-  CurlHttpGet::close_idle_connections();
-  FileDownload file{nginx.url("large.bin"), t.app.settings().application_directory() + "large.bin"};
-  if (sum) file.check = body_check(*sum);
-  const auto start = Clock::now();
-  const bool ok = download_files(t.app, {file});
-  const double ms = elapsed_ms(start);
-  if (!ok || std::filesystem::file_size(t.dir / "large.bin") != bytes)
-    std::cerr << "large download failed\n";
-  return ms;
-}
-
-double verify_overhead(const testing::Nginx& nginx, const std::string& root, std::size_t bytes) {
-  const std::optional<FileSum> sum = file_sum(root + "/large.bin");
-  if (!sum) std::cerr << "the large file has no sum\n";
-  return timed(
-      kLargeRounds, [&] { return ours_large_checked(nginx, bytes, sum); },
-      [&] { return ours_large_checked(nginx, bytes, std::nullopt); },
-      "large 1 file, checked (ours) / unchecked (curl column)");
-}
-
-// The small tree as installed, with its record: how long --verify takes.
-double verify_tree_ms() {
-  testing::TestApp t;
-  const std::string block(kSmallBytes, 's');
-  const FileSum sum{sha256_hex(block), block.size()};
-  InstalledRecord record;
-  for (int i = 0; i < kSmallFiles; ++i) {
-    const std::string local = "d" + padded(i % kSmallFolders, 2) + "/f" + padded(i, 4) + ".bin";
-    t.dir.write(local, block);
-    std::string launcher_path = local;
-    std::replace(launcher_path.begin(), launcher_path.end(), '/', '\\');
-    record.files[launcher_path] = {"http://127.0.0.1/" + local, sum};
-  }
-  t.dir.write(std::string("small.xml") + kInstalledSuffix, installed_record_text(record));
-  std::vector<double> times;
-  for (int round = 0; round < kRounds; ++round) {
-    const auto start = Clock::now();
-    const TreeReport report = verify_installed_tree(t.app);
-    times.push_back(elapsed_ms(start));
-    if (report.files != static_cast<std::size_t>(kSmallFiles) || !report.broken.empty())
-      std::cerr << "verify failed\n";
-  }
-  std::printf("verify 2000 x 4 KiB: ms=%.1f (median of %d)\n", median(times), kRounds);
-  return median(times);
-}
-
 // A cumulative update manifest: a version header every 1000 lines, entries
 // spread over 100 folders. Written line by line, so the benchmark's own
 // data does not swell the peak RSS it reports.
@@ -290,6 +239,57 @@ double timed(int rounds, const std::function<double()>& ours, const std::functio
   std::printf("%s: ours_ms=%.1f curl_ms=%.1f (medians of %d) peak_rss_mib=%.1f\n", label,
               ours_median, theirs_median, rounds, peak_rss_mib());
   return ours_median / theirs_median;
+}
+
+// The large file as a list of one, checked against its sum as it arrives
+// or not: the same road either way, so the ratio is the check's cost.
+double ours_large_checked(const testing::Nginx& nginx, std::size_t bytes,
+                          const std::optional<FileSum>& sum) {
+  testing::TestApp t;
+  CurlHttpGet::close_idle_connections();
+  FileDownload file{nginx.url("large.bin"), t.app.settings().application_directory() + "large.bin"};
+  if (sum) file.check = body_check(*sum);
+  const auto start = Clock::now();
+  const bool ok = download_files(t.app, {file});
+  const double ms = elapsed_ms(start);
+  if (!ok || std::filesystem::file_size(t.dir / "large.bin") != bytes)
+    std::cerr << "large download failed\n";
+  return ms;
+}
+
+double verify_overhead(const testing::Nginx& nginx, const std::string& root, std::size_t bytes) {
+  const std::optional<FileSum> sum = file_sum(root + "/large.bin");
+  if (!sum) std::cerr << "the large file has no sum\n";
+  return timed(
+      kLargeRounds, [&] { return ours_large_checked(nginx, bytes, sum); },
+      [&] { return ours_large_checked(nginx, bytes, std::nullopt); },
+      "large 1 file, checked (ours) / unchecked (curl column)");
+}
+
+// The small tree as installed, with its record: how long --verify takes.
+double verify_tree_ms() {
+  testing::TestApp t;
+  const std::string block(kSmallBytes, 's');
+  const FileSum sum{sha256_hex(block), block.size()};
+  InstalledRecord record;
+  for (int i = 0; i < kSmallFiles; ++i) {
+    const std::string local = "d" + padded(i % kSmallFolders, 2) + "/f" + padded(i, 4) + ".bin";
+    t.dir.write(local, block);
+    std::string launcher_path = local;
+    std::replace(launcher_path.begin(), launcher_path.end(), '/', '\\');
+    record.files[launcher_path] = {"http://127.0.0.1/" + local, sum};
+  }
+  t.dir.write(std::string("small.xml") + kInstalledSuffix, installed_record_text(record));
+  std::vector<double> times;
+  for (int round = 0; round < kRounds; ++round) {
+    const auto start = Clock::now();
+    const TreeReport report = verify_installed_tree(t.app);
+    times.push_back(elapsed_ms(start));
+    if (report.files != static_cast<std::size_t>(kSmallFiles) || !report.broken.empty())
+      std::cerr << "verify failed\n";
+  }
+  std::printf("verify 2000 x 4 KiB: ms=%.1f (median of %d)\n", median(times), kRounds);
+  return median(times);
 }
 
 struct SmallRatios {
@@ -363,6 +363,17 @@ int run_bench(int argc, char** argv) {
     const Served from_nginx = [&](const std::string& path) { return nginx.url(path); };
     const SmallRatios small = small_ratios(from_nginx, kRounds, kRounds, "small 2000 x 4 KiB");
     std::printf("ratio small=%.3f small_par=%.3f\n", small.sequential, small.parallel);
+    return 0;
+  }
+  if (first == "verify") {
+    // The integrity figures alone: the checked 512 MiB download and --verify.
+    const std::size_t bytes = std::size_t{512} * 1024 * 1024;
+    testing::TempDir served;
+    make_served_tree(served, 512);
+    testing::Nginx nginx(served.path());
+    const double overhead = verify_overhead(nginx, served.path(), bytes);
+    const double verify_ms = verify_tree_ms();
+    std::printf("ratio verify_overhead=%.3f verify_ms=%.1f\n", overhead, verify_ms);
     return 0;
   }
   if (first == "manifest") {
