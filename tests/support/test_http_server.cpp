@@ -18,6 +18,12 @@ namespace {
 
 constexpr const char* kBinaryType = "application/octet-stream";
 
+// Pages are served as pages, so that a browser shows them; everything else
+// is a download.
+const char* type_of(const std::string& path) {
+  return path.ends_with(".html") ? "text/html; charset=utf-8" : kBinaryType;
+}
+
 std::optional<std::string> file_contents(const std::filesystem::path& path) {
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
@@ -42,6 +48,8 @@ struct TestHttpServer::Impl {
   std::vector<Request> seen;
   int stalled = 0;
   bool released = false;
+  std::set<std::string> holding;
+  bool closing = false;
 
   Fault record(const httplib::Request& request) {
     std::lock_guard lock(mutex);
@@ -67,6 +75,15 @@ struct TestHttpServer::Impl {
     return false;
   }
 
+  // Keeps the request waiting until its path is let go (or the server goes).
+  void hold(const std::string& path) {
+    std::unique_lock lock(mutex);
+    holding.insert(path);
+    changed.notify_all();
+    changed.wait(lock, [&] { return closing || faults[path] != Fault::hold; });
+    holding.erase(path);
+  }
+
   void answer(const httplib::Request& request, httplib::Response& response) {
     const Fault fault = record(request);
     const std::string path = request.path.size() > 1 ? request.path.substr(1) : "";
@@ -78,7 +95,10 @@ struct TestHttpServer::Impl {
       response.status = 500;
       response.set_content("broken", "text/plain");
     } else if (fault == Fault::none) {
-      response.set_content(*body, kBinaryType);
+      response.set_content(*body, type_of(path));
+    } else if (fault == Fault::hold) {
+      hold(path);
+      response.set_content(*body, type_of(path));
     } else {
       answer_faulty(fault, *body, response);
     }
@@ -150,6 +170,11 @@ void TestHttpServer::start() {
 
 TestHttpServer::~TestHttpServer() {
   release_stalls();
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->closing = true;
+    impl_->changed.notify_all();
+  }
   impl_->server->stop();
   impl_->thread.join();
 }
@@ -190,6 +215,17 @@ bool TestHttpServer::wait_for_stall(std::chrono::milliseconds deadline) {
 void TestHttpServer::release_stalls() {
   std::lock_guard lock(impl_->mutex);
   impl_->released = true;
+  impl_->changed.notify_all();
+}
+
+bool TestHttpServer::wait_for_hold(const std::string& path, std::chrono::milliseconds deadline) {
+  std::unique_lock lock(impl_->mutex);
+  return impl_->changed.wait_for(lock, deadline, [&] { return impl_->holding.contains(path); });
+}
+
+void TestHttpServer::let_go(const std::string& path) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->faults[path] = Fault::none;
   impl_->changed.notify_all();
 }
 
