@@ -72,20 +72,21 @@ TEST(TarvelProgram, FirstRunChecksForUpdatesLogsInAndMovesOnToTheInstallation) {
   const LauncherRun run = run_launcher(i.app.path(), i.scratch);
 
   EXPECT_EQ(run.exit_code, 0) << run.transcript;
-  EXPECT_TRUE(testing::in_order(run.transcript, {
-                                           "Update#1 movie load layer 0 \"" + i.app.path() +
-                                               "/\\\\app-popup\\\\checkUpdate.swf\"",
-                                           "Update#1 received \"lang=en\"",
-                                           "CCorvaneDlg#2 window created",
-                                           "Update#1 window destroyed",
-                                           "CCorvaneDlg#2 received \"lang=en\"",
-                                           "CCorvaneDlg#2 call \"<invoke name=\\\"validate\\\"",
-                                           "TransferringForm#3 window created",
-                                           "CCorvaneDlg#2 window destroyed",
-                                           "TransferringForm#3 command \"exit\"",
-                                           "Update#1 window modal loop returned",
-                                           "window no main window",
-                                       }));
+  EXPECT_TRUE(testing::in_order(
+      run.transcript,
+      {
+          "Update#1 movie load layer 0 \"" + i.app.path() + "/\\\\app-popup\\\\checkUpdate.swf\"",
+          "Update#1 received \"lang=en\"",
+          "CCorvaneDlg#2 window created",
+          "Update#1 window destroyed",
+          "CCorvaneDlg#2 received \"lang=en\"",
+          "CCorvaneDlg#2 call \"<invoke name=\\\"validate\\\"",
+          "TransferringForm#3 window created",
+          "CCorvaneDlg#2 window destroyed",
+          "TransferringForm#3 command \"exit\"",
+          "Update#1 window modal loop returned",
+          "window no main window",
+      }));
   EXPECT_EQ(run.transcript.find("Err="), std::string::npos) << run.transcript;
   const auto posts = i.service.received();
   ASSERT_EQ(posts.size(), 1u);
@@ -104,12 +105,12 @@ TEST(TarvelProgram, ALauncherReleaseClosesTheUpdateCheckAndTheProcessEnds) {
 
   EXPECT_EQ(run.exit_code, 0) << run.transcript;
   EXPECT_TRUE(testing::in_order(run.transcript, {
-                                           "Update#1 received \"lang=en\"",
-                                           "message-box \"Please Run the Application "
-                                           "again...New Updates Installed\" \"Message\"",
-                                           "Update#1 window destroyed",
-                                           "window no main window",
-                                       }));
+                                                    "Update#1 received \"lang=en\"",
+                                                    "message-box \"Please Run the Application "
+                                                    "again...New Updates Installed\" \"Message\"",
+                                                    "Update#1 window destroyed",
+                                                    "window no main window",
+                                                }));
   EXPECT_EQ(run.transcript.find("CCorvaneDlg"), std::string::npos) << run.transcript;
   EXPECT_TRUE(i.service.received().empty());
   EXPECT_EQ(i.app.read("tarvel"), "the new launcher");
@@ -121,29 +122,29 @@ TEST(TarvelProgram, TheWholeRoadThenASecondRunFindsEverythingCurrent) {
   testing::WholeRoad w;
   const LauncherRun first = run_launcher(w.app.path(), w.scratch);
   EXPECT_EQ(first.exit_code, 0) << first.transcript;
-  EXPECT_TRUE(testing::in_order(first.transcript,
-                       {
-                           "Update#1 window shown modally",
-                           "CCorvaneDlg#2 call \"<invoke name=\\\"validate\\\"",
-                           "TransferringForm#3 window shown modally",
-                           "IndexForm#4 window made the main window",
-                           "TransferringForm#3 window destroyed",
-                           "IndexForm#4 received \"status205==<![CDATA[<request>",
-                           "IndexForm#4 received \"game_status==<![CDATA[<main>"
-                           "<game type=\\\"slot\\\" version=\\\"install\\\"></game>\\x0A"
-                           "<game type=\\\"poker\\\" version=\\\"install\\\"></game>\\x0A"
-                           "<lang install=\\\"en\\\"></lang>\\x0A</main>]]>\"",
-                           "IndexForm#4 command \"game_slot\"",
-                           "TransferringForm#5 window shown modeless, owned by #4",
-                           "IndexForm#4 received \"game_install==<![CDATA[<main>"
-                           "<game type=\\\"slot\\\" version=\\\"uptodate\\\"></game>\\x0A",
-                           "IndexForm#4 command \"cashier\"",
-                           "HtmlBrowser#6 browser navigate "
-                           "http://127.0.0.1:1/cashier?ticket=A1B2&username=player&lang_code=en",
-                           "IndexForm#4 command \"exit\"",
-                           "IndexForm#4 window destroyed",
-                           "Update#1 window modal loop returned",
-                       }));
+  EXPECT_TRUE(testing::in_order(
+      first.transcript, {
+                            "Update#1 window shown modally",
+                            "CCorvaneDlg#2 call \"<invoke name=\\\"validate\\\"",
+                            "TransferringForm#3 window shown modally",
+                            "IndexForm#4 window made the main window",
+                            "TransferringForm#3 window destroyed",
+                            "IndexForm#4 received \"status205==<![CDATA[<request>",
+                            "IndexForm#4 received \"game_status==<![CDATA[<main>"
+                            "<game type=\\\"slot\\\" version=\\\"install\\\"></game>\\x0A"
+                            "<game type=\\\"poker\\\" version=\\\"install\\\"></game>\\x0A"
+                            "<lang install=\\\"en\\\"></lang>\\x0A</main>]]>\"",
+                            "IndexForm#4 command \"game_slot\"",
+                            "TransferringForm#5 window shown modeless, owned by #4",
+                            "IndexForm#4 received \"game_install==<![CDATA[<main>"
+                            "<game type=\\\"slot\\\" version=\\\"uptodate\\\"></game>\\x0A",
+                            "IndexForm#4 command \"cashier\"",
+                            "HtmlBrowser#6 browser navigate "
+                            "http://127.0.0.1:1/cashier?ticket=A1B2&username=player&lang_code=en",
+                            "IndexForm#4 command \"exit\"",
+                            "IndexForm#4 window destroyed",
+                            "Update#1 window modal loop returned",
+                        }));
   EXPECT_EQ(first.transcript.find("Err="), std::string::npos) << first.transcript;
   for (const char* file :
        {"app-popup/login.swf", "index.swf", "app-popup/lobby.png", "app-popup/en/strings.txt",
@@ -161,10 +162,10 @@ TEST(TarvelProgram, TheWholeRoadThenASecondRunFindsEverythingCurrent) {
   const std::size_t before = w.site.request_count();
   const LauncherRun second = run_launcher(w.app.path(), w.scratch);
   EXPECT_EQ(second.exit_code, 0) << second.transcript;
-  EXPECT_TRUE(
-      testing::in_order(second.transcript, {"IndexForm#4 received \"game_status==<![CDATA[<main>"
-                                   "<game type=\\\"slot\\\" version=\\\"uptodate\\\"></game>",
-                                   "HtmlBrowser#6 browser navigate"}));
+  EXPECT_TRUE(testing::in_order(second.transcript,
+                                {"IndexForm#4 received \"game_status==<![CDATA[<main>"
+                                 "<game type=\\\"slot\\\" version=\\\"uptodate\\\"></game>",
+                                 "HtmlBrowser#6 browser navigate"}));
   for (const std::string& path : w.site.requested(before)) {
     EXPECT_TRUE(path.ends_with(".xml")) << "fetched again: " << path;
   }

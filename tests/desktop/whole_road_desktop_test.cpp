@@ -85,10 +85,12 @@ struct DesktopRoad : ::testing::Test {
     testing::copy_tree(samples + "app-popup", road.app / "app-popup");
     std::filesystem::remove(road.app / "app-popup/login.html");
     std::filesystem::remove(road.app / "app-popup/transfer.swf");
-    road.app.write("app-popup/errorMsg.html", driven(read_file(samples + "app-popup/errorMsg.html")));
+    road.app.write("app-popup/errorMsg.html",
+                   driven(read_file(samples + "app-popup/errorMsg.html")));
     road.app.write("drive_road.js",
                    read_file(testing::source_directory() + "tests/desktop/movies/drive_road.js"));
-    road.package("", "update_login", {"movies/login.swf,app-popup\\", "movies/login.html,app-popup\\"});
+    road.package("", "update_login",
+                 {"movies/login.swf,app-popup\\", "movies/login.html,app-popup\\"});
     road.site.write("movies/login.html", driven(read_file(samples + "app-popup/login.html")));
     road.package("common/", "common",
                  {"COMMON/movies/index.swf,", "COMMON/movies/index.html,",
@@ -173,8 +175,9 @@ TEST_F(DesktopRoad, EveryScreenInARealWindowFromStartUpToTheCashierAndExit) {
   ASSERT_NO_FATAL_FAILURE(see("IndexForm#4 window enabled"));
   road.site.server.let_go(kGameFile);
 
-  ASSERT_NO_FATAL_FAILURE(see("IndexForm#4 received \"game_rnginstall==<![CDATA[<main>"
-                              "<game type=\\\"slot\\\" version=\\\"uptodate\\\"></game>"));
+  ASSERT_NO_FATAL_FAILURE(
+      see("IndexForm#4 received \"game_rnginstall==<![CDATA[<main>"
+          "<game type=\\\"slot\\\" version=\\\"uptodate\\\"></game>"));
   go_ahead("cashier");
   ASSERT_NO_FATAL_FAILURE(see("HtmlBrowser#7 browser navigate " +
                               road.site.server.url("cashier.html?") +

@@ -51,7 +51,6 @@ class LauncherProcess {
 };
 
 // Whether the lines appear in the text in this order.
-::testing::AssertionResult in_order(const std::string& text,
-                                    const std::vector<std::string>& lines);
+::testing::AssertionResult in_order(const std::string& text, const std::vector<std::string>& lines);
 
 }  // namespace tarvel::testing

@@ -5,9 +5,8 @@ namespace tarvel::testing {
 WholeRoad::WholeRoad() {
   service.answer({200, login_answer("0", kTicketedRest), {}});
   stage();
-  app.write("setup.xml", "url=" + site.server.url() + "\ncommon_url=" +
-                             site.server.url("common/") + "\ngame_url=" +
-                             site.server.url("games/") +
+  app.write("setup.xml", "url=" + site.server.url() + "\ncommon_url=" + site.server.url("common/") +
+                             "\ngame_url=" + site.server.url("games/") +
                              "\ncommon_install=common_install.xml"
                              "\ncommon_update=common_update.xml"
                              "\nversion=$version-1.1\nexe_name=tarvel\n");

@@ -1,8 +1,6 @@
 #include "tests/support/gtk/gtk_desktop.hpp"
 
 #include <gtest/gtest.h>
-#include <X11/Xatom.h>
-#include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 #include <stdlib.h>
 #include <webkit2/webkit2.h>
@@ -15,6 +13,10 @@
 #include <thread>
 
 #include "tests/support/xvfb.hpp"
+
+// Last: Xlib defines names as macros that other headers use.
+#include <X11/Xatom.h>
+#include <gdk/gdkx.h>
 
 namespace tarvel::testing {
 namespace {
