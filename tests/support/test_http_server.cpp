@@ -75,13 +75,32 @@ struct TestHttpServer::Impl {
     return false;
   }
 
-  // Keeps the request waiting until its path is let go (or the server goes).
-  void hold(const std::string& path) {
+  // Whether the path is still held, after waiting up to a second for it to
+  // be let go (or for the server to go).
+  bool still_held(const std::string& path) {
     std::unique_lock lock(mutex);
     holding.insert(path);
     changed.notify_all();
-    changed.wait(lock, [&] { return closing || faults[path] != Fault::hold; });
-    holding.erase(path);
+    const bool held = !changed.wait_for(lock, std::chrono::seconds(1),
+                                        [&] { return closing || faults[path] != Fault::hold; });
+    if (!held) holding.erase(path);
+    return held;
+  }
+
+  // A held answer trickles out a byte a second, all but its last, so that
+  // the client sees a slow download rather than a dead one; once let go the
+  // rest follows at once.
+  void answer_held(const std::string& path, const std::string& body, httplib::Response& response) {
+    response.set_content_provider(
+        body.size(), type_of(path),
+        [this, path, body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+          if (still_held(path)) {
+            if (offset + 1 < body.size()) sink.write(body.data() + offset, 1);
+            return true;
+          }
+          sink.write(body.data() + offset, body.size() - offset);
+          return true;
+        });
   }
 
   void answer(const httplib::Request& request, httplib::Response& response) {
@@ -94,11 +113,10 @@ struct TestHttpServer::Impl {
     } else if (fault == Fault::server_error) {
       response.status = 500;
       response.set_content("broken", "text/plain");
-    } else if (fault == Fault::none) {
+    } else if (fault == Fault::none || (fault == Fault::hold && body->empty())) {
       response.set_content(*body, type_of(path));
     } else if (fault == Fault::hold) {
-      hold(path);
-      response.set_content(*body, type_of(path));
+      answer_held(path, *body, response);
     } else {
       answer_faulty(fault, *body, response);
     }

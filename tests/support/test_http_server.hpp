@@ -20,7 +20,7 @@ class TestHttpServer {
     reset_mid_body,  // chunked body, the connection closes halfway, no last chunk
     short_body,      // Content-Length of the whole file, half the bytes, then close
     stall,           // half the body, then silence until release_stalls() or the end
-    hold,            // no answer until let_go(path), then the whole file
+    hold,            // a byte a second, never the last, until let_go(path); then the rest
   };
 
   struct Request {
