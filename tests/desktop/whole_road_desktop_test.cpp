@@ -84,7 +84,6 @@ struct DesktopRoad : ::testing::Test {
     const std::string samples = testing::sample_movies_directory();
     testing::copy_tree(samples + "app-popup", road.app / "app-popup");
     std::filesystem::remove(road.app / "app-popup/login.html");
-    std::filesystem::remove(road.app / "app-popup/transfer.swf");
     road.app.write("app-popup/errorMsg.html",
                    driven(read_file(samples + "app-popup/errorMsg.html")));
     road.app.write("drive_road.js",
