@@ -14,6 +14,9 @@ namespace tarvel::testing {
 class Nginx {
  public:
   explicit Nginx(std::string root);
+  // Serves with an operator's server block instead of the plain one: its
+  // listen and root directives are replaced by the test's port and root.
+  Nginx(std::string root, std::string server_block);
   ~Nginx();
   Nginx(const Nginx&) = delete;
   Nginx& operator=(const Nginx&) = delete;
@@ -30,6 +33,7 @@ class Nginx {
   void stop();
 
   std::string root_;
+  std::string server_block_;
   TempDir dir_;
   int port_ = 0;
   pid_t pid_ = -1;
