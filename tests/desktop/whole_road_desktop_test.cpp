@@ -5,7 +5,6 @@
 // takes a picture of it before it lets the road go on.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -16,9 +15,8 @@
 
 #include "tests/support/gtk/gtk_desktop.hpp"
 #include "tests/support/launcher_process.hpp"
+#include "tests/support/pty_session.hpp"
 #include "tests/support/whole_road.hpp"
-
-extern char** environ;
 
 namespace tarvel {
 namespace {
@@ -102,12 +100,7 @@ struct DesktopRoad : ::testing::Test {
   std::vector<std::string> environment() const {
     const std::string runtime = road.scratch / "run";
     ::mkdir(runtime.c_str(), 0700);
-    std::vector<std::string> env;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-      if (!std::string_view(*entry).starts_with("XDG_RUNTIME_DIR=")) env.emplace_back(*entry);
-    }
-    env.push_back("XDG_RUNTIME_DIR=" + runtime);
-    return env;
+    return testing::merged_environment({"XDG_RUNTIME_DIR=" + runtime});
   }
 
   // Waits for the transcript line, after the ones waited for before.
