@@ -18,6 +18,12 @@ namespace {
 
 constexpr const char* kBinaryType = "application/octet-stream";
 
+// Pages are served as pages, so that a browser shows them; everything else
+// is a download.
+const char* type_of(const std::string& path) {
+  return path.ends_with(".html") ? "text/html; charset=utf-8" : kBinaryType;
+}
+
 std::optional<std::string> file_contents(const std::filesystem::path& path) {
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
@@ -42,6 +48,8 @@ struct TestHttpServer::Impl {
   std::vector<Request> seen;
   int stalled = 0;
   bool released = false;
+  std::set<std::string> holding;
+  bool closing = false;
 
   Fault record(const httplib::Request& request) {
     std::lock_guard lock(mutex);
@@ -67,6 +75,34 @@ struct TestHttpServer::Impl {
     return false;
   }
 
+  // Whether the path is still held, after waiting up to a second for it to
+  // be let go (or for the server to go).
+  bool still_held(const std::string& path) {
+    std::unique_lock lock(mutex);
+    holding.insert(path);
+    changed.notify_all();
+    const bool held = !changed.wait_for(lock, std::chrono::seconds(1),
+                                        [&] { return closing || faults[path] != Fault::hold; });
+    if (!held) holding.erase(path);
+    return held;
+  }
+
+  // A held answer trickles out a byte a second, all but its last, so that
+  // the client sees a slow download rather than a dead one; once let go the
+  // rest follows at once.
+  void answer_held(const std::string& path, const std::string& body, httplib::Response& response) {
+    response.set_content_provider(
+        body.size(), type_of(path),
+        [this, path, body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+          if (still_held(path)) {
+            if (offset + 1 < body.size()) sink.write(body.data() + offset, 1);
+            return true;
+          }
+          sink.write(body.data() + offset, body.size() - offset);
+          return true;
+        });
+  }
+
   void answer(const httplib::Request& request, httplib::Response& response) {
     const Fault fault = record(request);
     const std::string path = request.path.size() > 1 ? request.path.substr(1) : "";
@@ -77,8 +113,10 @@ struct TestHttpServer::Impl {
     } else if (fault == Fault::server_error) {
       response.status = 500;
       response.set_content("broken", "text/plain");
-    } else if (fault == Fault::none) {
-      response.set_content(*body, kBinaryType);
+    } else if (fault == Fault::none || (fault == Fault::hold && body->empty())) {
+      response.set_content(*body, type_of(path));
+    } else if (fault == Fault::hold) {
+      answer_held(path, *body, response);
     } else {
       answer_faulty(fault, *body, response);
     }
@@ -150,6 +188,11 @@ void TestHttpServer::start() {
 
 TestHttpServer::~TestHttpServer() {
   release_stalls();
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->closing = true;
+    impl_->changed.notify_all();
+  }
   impl_->server->stop();
   impl_->thread.join();
 }
@@ -190,6 +233,17 @@ bool TestHttpServer::wait_for_stall(std::chrono::milliseconds deadline) {
 void TestHttpServer::release_stalls() {
   std::lock_guard lock(impl_->mutex);
   impl_->released = true;
+  impl_->changed.notify_all();
+}
+
+bool TestHttpServer::wait_for_hold(const std::string& path, std::chrono::milliseconds deadline) {
+  std::unique_lock lock(impl_->mutex);
+  return impl_->changed.wait_for(lock, deadline, [&] { return impl_->holding.contains(path); });
+}
+
+void TestHttpServer::let_go(const std::string& path) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->faults[path] = Fault::none;
   impl_->changed.notify_all();
 }
 

@@ -20,6 +20,7 @@ class TestHttpServer {
     reset_mid_body,  // chunked body, the connection closes halfway, no last chunk
     short_body,      // Content-Length of the whole file, half the bytes, then close
     stall,           // half the body, then silence until release_stalls() or the end
+    hold,            // a byte a second, never the last, until let_go(path); then the rest
   };
 
   struct Request {
@@ -59,6 +60,10 @@ class TestHttpServer {
   // Waits until a stalled answer has sent its first half; false at the deadline.
   [[nodiscard]] bool wait_for_stall(std::chrono::milliseconds deadline);
   void release_stalls();
+  // Waits until a request for the held path is waiting; false at the deadline.
+  [[nodiscard]] bool wait_for_hold(const std::string& path, std::chrono::milliseconds deadline);
+  // Answers the held path's waiting requests, and every later one, in full.
+  void let_go(const std::string& path);
 
  private:
   struct Impl;
