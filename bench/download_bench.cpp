@@ -1,15 +1,20 @@
 // Times the download engine against the curl command-line tool on the same
-// loopback nginx, and the manifest scan on large manifests. Prints the ratios
+// loopback servers, and the manifest scan on large manifests. Prints the ratios
 // on its last line:
-//   ratio small=<ours/curl> large=<ours/curl> rss_mib=<peak RSS> manifest_ms=<ms>
+//   ratio small=<ours/curl> small_par=<ours/curl -Z> lat=<ours/curl, 20 ms>
+//   lat_par=<ours/curl -Z, 20 ms> large=<ours/curl> rss_mib=<peak RSS of the downloads>
+//   manifest_ms=<ms> resume_bytes=<fetched/size>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -19,6 +24,7 @@
 
 #include "tests/support/nginx.hpp"
 #include "tests/support/test_app.hpp"
+#include "tests/support/test_http_server.hpp"
 #include "update/download.hpp"
 #include "update/manifest.hpp"
 
@@ -34,6 +40,23 @@ constexpr std::size_t kSmallBytes = 4 * 1024;
 constexpr int kSmallFolders = 20;
 constexpr int kRounds = 5;
 constexpr int kLargeRounds = 3;
+// A line with latency: every answer waits this long. curl fetching one file
+// after another then takes kSmallFiles times as long, so it runs once.
+constexpr auto kLatency = std::chrono::milliseconds(20);
+constexpr int kLatencyRounds = 3;
+constexpr int kLatencySequentialRounds = 1;
+// What curl -Z may run at once: the launcher's default.
+constexpr const char* kCurlParallel = "8";
+
+// Where a comparison fetches from: an address for a path on the server.
+using Served = std::function<std::string(const std::string& path)>;
+
+// The most memory the process has held so far.
+double peak_rss_mib() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
 
 double elapsed_ms(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -52,12 +75,19 @@ std::string padded(int n, int width) {
 }
 
 // Runs a program and waits for it; its time is what the caller measures.
+// Its output goes nowhere: curl -Z draws a progress meter whatever it is told.
 bool run(const std::vector<std::string>& arguments) {
   std::vector<char*> argv;
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
+  posix_spawn_file_actions_t quiet;
+  posix_spawn_file_actions_init(&quiet);
+  posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   pid_t pid = 0;
-  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+  const int spawned = posix_spawnp(&pid, argv[0], &quiet, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&quiet);
+  if (spawned != 0) return false;
   int status = 0;
   waitpid(pid, &status, 0);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
@@ -77,26 +107,28 @@ void make_served_tree(const testing::TempDir& served, std::size_t large_mib) {
     large.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
 }
 
-double ours_small(const testing::Nginx& nginx) {
+double ours_small(const Served& served) {
   testing::TestApp t;
   std::string manifest = "$version-1.0\n";
   for (int i = 0; i < kSmallFiles; ++i) {
     manifest += small_remote(i) + std::string(",d") + padded(i % kSmallFolders, 2) + "\\\n";
   }
   t.dir.write("small.xml", manifest);
-  t.app.settings().set_url(nginx.url());
+  t.app.settings().set_url(served(""));
   CurlHttpGet::close_idle_connections();
   EntryList entries;
   const auto start = Clock::now();
   const bool ok = install_full_manifest(t.app, entries, "small.xml",
-                                        t.app.settings().application_directory(), nginx.url());
+                                        t.app.settings().application_directory(), served(""));
   const double ms = elapsed_ms(start);
   if (!ok || t.dir.read("d07/f1987.bin").size() != kSmallBytes)
     std::cerr << "small install failed\n";
   return ms;
 }
 
-double curl_small(const testing::Nginx& nginx) {
+// curl -K with the list, one file after another or (parallel) curl -Z with
+// as many at once as the launcher runs.
+double curl_small(const Served& served, bool parallel) {
   testing::TempDir out;
   std::string config = "silent\nfail\ncreate-dirs\n";
   for (int i = 0; i < kSmallFiles; ++i) {
@@ -105,13 +137,16 @@ double curl_small(const testing::Nginx& nginx) {
     name += "/f";
     name += padded(i, 4);
     name += ".bin";
-    config += "url = \"" + nginx.url(small_remote(i)) + "\"\noutput = \"" + (out / name) + "\"\n";
+    config += "url = \"" + served(small_remote(i)) + "\"\noutput = \"" + (out / name) + "\"\n";
   }
   out.write("curl.cfg", config);
-  const auto start = Clock::now();
   // "--noproxy": a proxy named in the environment must not sit between curl
   // and the loopback server, or the two sides would not be timed alike.
-  const bool ok = run({"curl", "--noproxy", "*", "-K", out / "curl.cfg"});
+  std::vector<std::string> command{"curl", "--noproxy", "*"};
+  if (parallel) command.insert(command.end(), {"-Z", "--parallel-max", kCurlParallel});
+  command.insert(command.end(), {"-K", out / "curl.cfg"});
+  const auto start = Clock::now();
+  const bool ok = run(command);
   const double ms = elapsed_ms(start);
   if (!ok || out.read("d07/f1987.bin").size() != kSmallBytes) std::cerr << "curl small failed\n";
   return ms;
@@ -158,7 +193,15 @@ void write_big_manifest(const std::string& path, int lines) {
 struct Scan {
   double first_ms;  // into an empty application directory: the folders are made
   double ms;        // over the installed tree, as an update finds it
+  double cpu_ms;    // the processor time of that second scan: on a busy machine the wait
+                    // for a processor swells ms, not this
 };
+
+double thread_cpu_ms() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
+}
 
 // count entries + the delta scan from the middle version on (no downloads).
 Scan manifest_scan(int lines) {
@@ -169,9 +212,11 @@ Scan manifest_scan(int lines) {
   for (double* ms : {&scan.first_ms, &scan.ms}) {
     EntryList entries;
     const auto start = Clock::now();
+    const double cpu_start = thread_cpu_ms();
     count_entries(t.app, "u.xml");
     if (!read_delta_entries(t.app, "u.xml", installed, entries)) std::cerr << "manifest refused\n";
     *ms = elapsed_ms(start);
+    scan.cpu_ms = thread_cpu_ms() - cpu_start;
     if (entries.empty() || t.app.settings().item_count() == 0)
       std::cerr << "manifest scan found nothing\n";
   }
@@ -186,30 +231,84 @@ double timed(int rounds, const std::function<double()>& ours, const std::functio
     theirs_ms.push_back(theirs());
   }
   const double ours_median = median(ours_ms), theirs_median = median(theirs_ms);
-  std::printf("%s: ours_ms=%.1f curl_ms=%.1f (medians of %d)\n", label, ours_median, theirs_median,
-              rounds);
+  std::printf("%s: ours_ms=%.1f curl_ms=%.1f (medians of %d) peak_rss_mib=%.1f\n", label,
+              ours_median, theirs_median, rounds, peak_rss_mib());
   return ours_median / theirs_median;
+}
+
+struct SmallRatios {
+  double sequential;  // ours / curl -K
+  double parallel;    // ours / curl -Z
+};
+
+// The small install against curl one by one and curl in parallel; the
+// three alternate round by round, so that a busy moment of the machine
+// falls on all of them.
+SmallRatios small_ratios(const Served& served, int rounds, int sequential_rounds,
+                         const char* label) {
+  std::vector<double> ours, sequential, parallel;
+  for (int round = 0; round < rounds; ++round) {
+    ours.push_back(ours_small(served));
+    parallel.push_back(curl_small(served, true));
+    if (round < sequential_rounds) sequential.push_back(curl_small(served, false));
+  }
+  const double ours_ms = median(ours), sequential_ms = median(sequential),
+               parallel_ms = median(parallel);
+  std::printf(
+      "%s: ours_ms=%.1f curl_ms=%.1f curl_par_ms=%.1f (medians of %d, curl -K of %d) "
+      "peak_rss_mib=%.1f\n",
+      label, ours_ms, sequential_ms, parallel_ms, rounds, sequential_rounds, peak_rss_mib());
+  return {ours_ms / sequential_ms, ours_ms / parallel_ms};
+}
+
+// A large file that the server cuts off at half once: what the download
+// fetches in all, against the file's size (1.0 when nothing is fetched twice).
+double resume_ratio(const std::string& root, std::size_t bytes) {
+  testing::TestHttpServer server(root);
+  server.set_fault("large.bin", testing::TestHttpServer::Fault::short_body, 1);
+  testing::TestApp t;
+  const bool ok = download_file(t.app, server.url("large.bin"),
+                                t.app.settings().application_directory() + "large.bin");
+  if (!ok || std::filesystem::file_size(t.dir / "large.bin") != bytes)
+    std::cerr << "resumed download failed\n";
+  const double ratio = static_cast<double>(server.body_bytes_sent()) / static_cast<double>(bytes);
+  std::printf("resume, cut at half once: fetched=%llu size=%zu (%zu requests) peak_rss_mib=%.1f\n",
+              static_cast<unsigned long long>(server.body_bytes_sent()), bytes,
+              server.requests().size(), peak_rss_mib());
+  return ratio;
 }
 
 }  // namespace
 
 void report_manifest_scans(double& at_100k) {
-  std::vector<double> first10k, first100k, scan10k, scan100k;
+  std::vector<double> first10k, first100k, scan10k, scan100k, cpu100k;
   for (int round = 0; round < kRounds; ++round) {
     const Scan small = manifest_scan(10000), big = manifest_scan(100000);
     first10k.push_back(small.first_ms);
     first100k.push_back(big.first_ms);
     scan10k.push_back(small.ms);
     scan100k.push_back(big.ms);
+    cpu100k.push_back(big.cpu_ms);
   }
   at_100k = median(scan100k);
   std::printf("manifest (folders made, 103 of them): lines=10000 ms=%.2f lines=100000 ms=%.2f\n",
               median(first10k), median(first100k));
-  std::printf("manifest: lines=10000 ms=%.2f lines=100000 ms=%.2f\n", median(scan10k), at_100k);
+  std::printf(
+      "manifest: lines=10000 ms=%.2f lines=100000 ms=%.2f (cpu_ms=%.2f) peak_rss_mib=%.1f\n",
+      median(scan10k), at_100k, median(cpu100k), peak_rss_mib());
 }
 
 int run_bench(int argc, char** argv) {
   const std::string first = argc > 1 ? argv[1] : "";
+  if (first == "small") {
+    testing::TempDir served;
+    make_served_tree(served, 1);
+    testing::Nginx nginx(served.path());
+    const Served from_nginx = [&](const std::string& path) { return nginx.url(path); };
+    const SmallRatios small = small_ratios(from_nginx, kRounds, kRounds, "small 2000 x 4 KiB");
+    std::printf("ratio small=%.3f small_par=%.3f\n", small.sequential, small.parallel);
+    return 0;
+  }
   if (first == "manifest") {
     double ms = 0;
     report_manifest_scans(ms);
@@ -225,18 +324,31 @@ int run_bench(int argc, char** argv) {
     return 1;
   }
   std::printf("nginx on 127.0.0.1:%d\n", nginx.port());
-  const double small = timed(
-      kRounds, [&] { return ours_small(nginx); }, [&] { return curl_small(nginx); },
-      "small 2000 x 4 KiB");
+  const Served from_nginx = [&](const std::string& path) { return nginx.url(path); };
+  const SmallRatios small = small_ratios(from_nginx, kRounds, kRounds, "small 2000 x 4 KiB");
+  SmallRatios lat{};
+  {
+    testing::TestHttpServer slow(served.path());
+    slow.set_delay(kLatency);
+    const Served from_slow = [&](const std::string& path) { return slow.url(path); };
+    lat = small_ratios(from_slow, kLatencyRounds, kLatencySequentialRounds,
+                       "small 2000 x 4 KiB, 20 ms per answer");
+    CurlHttpGet::close_idle_connections();
+  }
   const double large = timed(
       kLargeRounds, [&] { return ours_large(nginx, large_bytes); },
       [&] { return curl_large(nginx, large_bytes); }, "large 1 file");
+  const double resume = resume_ratio(served.path(), large_bytes);
+  // The downloads' peak: the manifest scans below hold a 100,000-line list
+  // in memory, which no download needs, and report their own peak.
+  const double download_rss_mib = peak_rss_mib();
   double manifest_ms = 0;
   report_manifest_scans(manifest_ms);
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  std::printf("ratio small=%.3f large=%.3f rss_mib=%.1f manifest_ms=%.1f\n", small, large,
-              static_cast<double>(usage.ru_maxrss) / 1024.0, manifest_ms);
+  std::printf(
+      "ratio small=%.3f small_par=%.3f lat=%.3f lat_par=%.3f large=%.3f rss_mib=%.1f "
+      "manifest_ms=%.1f resume_bytes=%.3f\n",
+      small.sequential, small.parallel, lat.sequential, lat.parallel, large, download_rss_mib,
+      manifest_ms, resume);
   return 0;
 }
 

@@ -16,11 +16,15 @@ function(tarvel_add_library name)
   target_compile_features(${name} PUBLIC cxx_std_20)
 endfunction()
 
-# tarvel_add_tests(<name> DIR <folder> LIBS <libs...> [TIMEOUT <s>] [ENVIRONMENT <VAR=value>])
+# tarvel_add_tests(<name> DIR <folder> LIBS <libs...> [TIMEOUT <s>] [ENVIRONMENT <VAR=value>]
+#                  [CONNECTIONS <n...>])
 # Globs <folder>/*_test.cpp into one GoogleTest executable and registers every
 # test case with CTest, each with a time-out so a hang fails instead of stalling CI.
+# Each CONNECTIONS count registers every case once more, run with the
+# launcher fetching that many files at once (TARVEL_TEST_CONNECTIONS), as
+# "connections_<n>.<case>".
 function(tarvel_add_tests name)
-  cmake_parse_arguments(ARG "" "DIR;TIMEOUT;ENVIRONMENT" "LIBS;SOURCES" ${ARGN})
+  cmake_parse_arguments(ARG "" "DIR;TIMEOUT;ENVIRONMENT" "LIBS;SOURCES;CONNECTIONS" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 60)
   endif()
@@ -34,4 +38,11 @@ function(tarvel_add_tests name)
     WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
     PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${ARG_ENVIRONMENT}"
     DISCOVERY_TIMEOUT 30)
+  foreach(count ${ARG_CONNECTIONS})
+    gtest_discover_tests(${name}
+      WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+      TEST_PREFIX "connections_${count}."
+      PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "TARVEL_TEST_CONNECTIONS=${count}"
+      DISCOVERY_TIMEOUT 30)
+  endforeach()
 endfunction()

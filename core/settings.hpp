@@ -7,6 +7,10 @@
 
 namespace tarvel {
 
+// Transfers at once per host when setup.xml does not say, and the most it may say.
+inline constexpr int kDefaultMaxConnections = 8;
+inline constexpr int kMostConnections = 32;
+
 // Every value of the launcher's settings record, with its initial value.
 // Only Settings touches it, always under its lock.
 struct SettingsValues {
@@ -21,6 +25,8 @@ struct SettingsValues {
   std::string aurl;
   int update = 0;
   std::string game_url;
+  // Files of one list fetched at once from one host (1: one after another).
+  int max_connections = kDefaultMaxConnections;
 
   std::string application_directory;
   std::string default_language;
@@ -99,6 +105,7 @@ class Settings {
   TARVEL_SETTING(std::string, aurl)
   TARVEL_SETTING(int, update)
   TARVEL_SETTING(std::string, game_url)
+  TARVEL_SETTING(int, max_connections)
   TARVEL_SETTING(std::string, application_directory)
   TARVEL_SETTING(std::string, default_language)
   TARVEL_SETTING(std::string, selected_language)

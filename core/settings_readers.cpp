@@ -2,6 +2,7 @@
 
 #include <tinyxml2.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <climits>
@@ -13,10 +14,10 @@ namespace {
 
 // The keys of setup.xml in the order the reader checks them.
 enum KeyIndex { kUrl, kVersion, kCommonInstall, kCommonUpdate, kCommonUrl, kExeName, kFirstLog,
-                kAurl, kUpdate, kGameUrl, kKeyCount };
+                kAurl, kUpdate, kGameUrl, kMaxConnections, kKeyCount };
 constexpr std::array<const char*, kKeyCount> kKeys = {
     "url", "version", "common_install", "common_update", "common_url",
-    "exe_name", "first_log", "aurl", "update", "game_url"};
+    "exe_name", "first_log", "aurl", "update", "game_url", "max_connections"};
 
 bool is_space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
@@ -31,6 +32,15 @@ std::vector<std::string_view> settings_lines(std::string_view text) {
   return lines;
 }
 
+// A count of connections: anything below one (or no number at all) means
+// the default, and a count past the limit is held to it, so that a typo
+// cannot open hundreds of connections.
+int connections_from(std::string_view text) {
+  const int count = decimal_prefix(text);
+  if (count < 1) return kDefaultMaxConnections;
+  return std::min(count, kMostConnections);
+}
+
 void store_key_table(Settings& settings, const std::array<std::string, kKeyCount>& table) {
   settings.locked([&](SettingsValues& v) {
     v.url = table[kUrl];
@@ -43,6 +53,9 @@ void store_key_table(Settings& settings, const std::array<std::string, kKeyCount
     v.aurl = table[kAurl];
     if (!table[kUpdate].empty()) v.update = decimal_prefix(table[kUpdate]);
     v.game_url = table[kGameUrl];
+    if (!table[kMaxConnections].empty()) {
+      v.max_connections = connections_from(table[kMaxConnections]);
+    }
   });
 }
 

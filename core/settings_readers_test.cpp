@@ -89,6 +89,27 @@ TEST_F(SettingsFile, UpdateValueRules) {
   EXPECT_EQ(settings().update(), 2147483647);
 }
 
+// Older readers pass the key by; a value that makes no sense falls back to
+// the default, and no typo opens hundreds of connections.
+TEST_F(SettingsFile, MaxConnectionsWithinItsLimits) {
+  EXPECT_EQ(settings().max_connections(), 8);
+  const struct {
+    const char* line;
+    int expected;
+  } cases[] = {{"max_connections=3", 3},     {"max_connections=1", 1},  {"max_connections= 4x", 4},
+               {"max_connections=0", 8},     {"max_connections=-2", 8}, {"max_connections=many", 8},
+               {"max_connections=1000", 32}, {"max_connections =5", 8}};
+  for (const auto& c : cases) {
+    settings().set_max_connections(8);
+    read(std::string("url=u\n") + c.line + "\n");
+    EXPECT_EQ(settings().max_connections(), c.expected) << c.line;
+    EXPECT_EQ(settings().url(), "u");
+  }
+  settings().set_max_connections(2);
+  read("url=u\n");
+  EXPECT_EQ(settings().max_connections(), 2) << "a file without the key keeps the value";
+}
+
 TEST_F(SettingsFile, LongLinesAreReadWholeNeverSplit) {
   // A value past the old 255-character buffer must not spill into a line of its own.
   const std::string padding(300, 'p');

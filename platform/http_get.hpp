@@ -2,20 +2,44 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tarvel {
 
+// Where an earlier attempt at a body left off: its first `bytes` bytes are
+// held, as the answer that `validator` names sent them.
+struct ResumePoint {
+  std::uint64_t bytes = 0;
+  // The answer's strong ETag, or else its Last-Modified date; a body without
+  // one cannot be continued, since nothing would tell a changed file.
+  std::string validator;
+};
+
 // Where the body of a response goes. The transfer calls open() once the
 // answer's status is known to be wanted, write() for every piece of the body,
-// then either commit() when the whole body arrived or abandon() when it did
-// not. A sink that refuses a call (returns false) ends the transfer.
+// then commit() when the whole body arrived, interrupt() when the attempt
+// broke off and may be tried again, or abandon() when the body is not wanted
+// any more. A sink that refuses a call (returns false) ends the transfer.
 class HttpSink {
  public:
   virtual ~HttpSink() = default;
-  [[nodiscard]] virtual bool open() = 0;
+
+  // What an earlier attempt (of this run or of an earlier one) left that a
+  // range request may continue. Nothing, unless the sink keeps such parts.
+  [[nodiscard]] virtual ResumePoint resume_point() { return {}; }
+
+  // The body continues at offset: the sink keeps the first offset bytes it
+  // holds and drops the rest, so 0 starts over. validator names the version
+  // of the body the answer carries ("" when it names none).
+  [[nodiscard]] virtual bool open(std::uint64_t offset, const std::string& validator) = 0;
   [[nodiscard]] virtual bool write(const char* data, std::size_t size) = 0;
   [[nodiscard]] virtual bool commit() = 0;
+
+  // The attempt broke off. A sink may keep what it holds for resume_point();
+  // by default it drops it.
+  virtual void interrupt() { abandon(); }
   virtual void abandon() = 0;
 };
 
@@ -23,9 +47,9 @@ class HttpSink {
 // are read at once.
 class StringSink final : public HttpSink {
  public:
-  [[nodiscard]] bool open() override {
+  [[nodiscard]] bool open(std::uint64_t offset, const std::string& /*validator*/) override {
     body_.clear();
-    return true;
+    return offset == 0;
   }
   [[nodiscard]] bool write(const char* data, std::size_t size) override {
     body_.append(data, size);
@@ -45,18 +69,19 @@ struct HttpGetOptions {
   std::string user_agent;
   // Longest wait for the connection to be made; 0 leaves the library's default.
   long connect_timeout_ms = 0;
-  // A transfer slower than 1 byte per second for this many seconds fails;
+  // A transfer that stays slower than the client's floor (a trickle, or
+  // nothing at all) for this many seconds fails like a dropped connection;
   // 0 waits forever (only for callers that have their own limit).
   long stall_seconds = 60;
   // Only these statuses deliver a body to the sink; 0 accepts any 2xx.
   long wanted_status = 0;
   // When set, the transfer gives up as a transfer failure soon after this
-  // turns true (within about a second, however slow the server): how a
-  // program that is ending stops its downloads.
+  // turns true (within a fraction of a second, however slow the server),
+  // and no retry waits: how a program that is ending stops its downloads.
   const std::atomic<bool>* cancel = nullptr;
-  // For get_file: the folder the target lies beneath (the application
-  // directory). No symbolic link below it is followed on the way to the
-  // target; "" resolves the target as the system does.
+  // For get_file and get_files: the folder the targets lie beneath (the
+  // application directory). No symbolic link below it is followed on the
+  // way to a target; "" resolves targets as the system does.
   std::string confined_to;
 };
 
@@ -73,10 +98,30 @@ struct HttpResult {
   [[nodiscard]] bool ok() const { return outcome == Outcome::complete; }
 };
 
-// HTTP(S) GET of one address. A body counts as received only when it is
-// complete: a connection that drops early or a body shorter than its
-// announced length is a transfer failure, and the sink is then abandoned.
-// Implementations catch their own errors; nothing is thrown.
+// One file of a batch: where it comes from and where it goes (a path in the
+// system's own form, as for get_file).
+struct FileTransfer {
+  std::string address;
+  std::string target;
+};
+
+// Hears how each file of a batch ended, on the thread that runs the batch.
+class BatchObserver {
+ public:
+  virtual ~BatchObserver() = default;
+  // The file at index is whole and in place, or failed for good (its retries
+  // spent). Answering false ends the batch: nothing more starts and the
+  // transfers still running are cancelled.
+  virtual bool finished(std::size_t index, const HttpResult& result) = 0;
+};
+
+// HTTP(S) GETs. A body counts as received only when it is complete: a
+// connection that drops early or a body shorter than its announced length is
+// a transfer failure, and the sink is then abandoned. A failure that may pass
+// (a refused or dropped connection, a stall, a 5xx answer) is retried a few
+// times after growing pauses, continuing a partly received body where the
+// server allows it; a 4xx answer is final at once. Implementations catch
+// their own errors; nothing is thrown.
 class HttpGet {
  public:
   virtual ~HttpGet() = default;
@@ -84,12 +129,20 @@ class HttpGet {
   [[nodiscard]] virtual HttpResult get(const std::string& address, const HttpGetOptions& options,
                                        HttpSink& sink) = 0;
 
-  // GET into a file: the body goes to a temporary file in the target's folder
-  // that replaces the target only once complete, so the target is never left
+  // GET into a file: the body goes to a partial file beside the target that
+  // replaces the target only once complete, so the target is never left
   // truncated. target is a path in the system's own form (Files::native_path).
   [[nodiscard]] virtual HttpResult get_file(const std::string& address,
                                             const HttpGetOptions& options,
                                             const std::string& target) = 0;
+
+  // Many get_file()s, up to max_connections at once to each host. Two files
+  // with the same target never transfer at the same time: they run in list
+  // order. True when every file arrived; partial files that earlier runs left
+  // in the targets' folders are then removed too.
+  [[nodiscard]] virtual bool get_files(const std::vector<FileTransfer>& files,
+                                       const HttpGetOptions& options, int max_connections,
+                                       BatchObserver& observer) = 0;
 };
 
 }  // namespace tarvel

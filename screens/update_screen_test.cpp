@@ -9,6 +9,7 @@
 #include "core/settings_readers.hpp"
 #include "screens/login_screen.hpp"
 #include "screens/transferring_form.hpp"
+#include "tests/support/eventually.hpp"
 #include "tests/support/request_service_double.hpp"
 #include "tests/support/test_app.hpp"
 #include "tests/support/test_http_server.hpp"
@@ -90,13 +91,21 @@ struct UpdateCheck {
     return count;
   }
   // Lets the clock run once the worker is stuck in a stalled download, until
-  // a test holds it again.
+  // a test holds it again. Files of a list travel side by side: stuck means
+  // every other file of the list is in place too.
   void run_clock_while_stalled() {
     hold_clock_for_worker = false;
     t.loop_clock.on_wait([this](std::uint64_t, std::uint64_t) {
-      if (!stall_seen) stall_seen = server.wait_for_stall(std::chrono::seconds(20));
+      if (!stall_seen) {
+        stall_seen = server.wait_for_stall(std::chrono::seconds(20)) &&
+                     testing::eventually([this] { return all_but_one_in_place(); });
+      }
       if (hold_clock_for_worker) app.workers().join_all();
     });
+  }
+  [[nodiscard]] bool all_but_one_in_place() {
+    const SettingsValues v = app.settings().snapshot();
+    return v.item_index + 1 >= v.item_count;
   }
   [[nodiscard]] bool update_window_open() const {
     const auto windows = t.ui.windows_of(Update::kClassName);

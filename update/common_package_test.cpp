@@ -56,15 +56,20 @@ struct CommonHarness {
     for (std::size_t i = first; i < all.size(); ++i) paths.push_back(all[i].path);
     return paths;
   }
+  // A manifest, then the files it lists: in list order when fetched one at a
+  // time, in any order otherwise.
+  std::vector<std::string> as_requested(std::vector<std::string> paths) {
+    return testing::in_arrival_order(t.app, std::move(paths), 1);
+  }
 };
 
 TEST(InstallCommonPackage, InstallsThenAppliesTheWholeDeltaThenRestsWhenCurrent) {
   CommonHarness h;
   ASSERT_TRUE(install_common_package(h.t.app));
-  EXPECT_EQ(h.requested_since(0),
-            (std::vector<std::string>{"common/common_install.xml", "common/app-popup/login.swf",
-                                      "common/app-popup/images/logo.png", "games/slot/a.swf",
-                                      "launcher/shared/readme.txt"}));
+  EXPECT_EQ(h.as_requested(h.requested_since(0)),
+            h.as_requested({"common/common_install.xml", "common/app-popup/login.swf",
+                            "common/app-popup/images/logo.png", "games/slot/a.swf",
+                            "launcher/shared/readme.txt"}));
   EXPECT_EQ(h.t.dir.read("app-popup/login.swf"), "login 1.0");
   EXPECT_EQ(h.t.dir.read("app-popup/images/logo.png"), "logo image");
   EXPECT_EQ(h.t.dir.read("games/slot/a.swf"), "a");
@@ -81,9 +86,9 @@ TEST(InstallCommonPackage, InstallsThenAppliesTheWholeDeltaThenRestsWhenCurrent)
   h.site.write("common/app-popup/login.swf", "login 1.1");
   std::size_t seen = h.server.requests().size();
   ASSERT_TRUE(install_common_package(h.t.app));
-  EXPECT_EQ(h.requested_since(seen),
-            (std::vector<std::string>{"common/common_update.xml", "common/app-popup/login.swf",
-                                      "games/slot/b.swf"}));
+  EXPECT_EQ(h.as_requested(h.requested_since(seen)),
+            h.as_requested(
+                {"common/common_update.xml", "common/app-popup/login.swf", "games/slot/b.swf"}));
   EXPECT_EQ(h.t.dir.read("app-popup/login.swf"), "login 1.1");
   EXPECT_FALSE(h.t.dir.exists("app-popup/old.swf"));
   EXPECT_EQ(h.t.dir.read("common_update.xml"), kUpdateManifest);
@@ -99,9 +104,11 @@ TEST(InstallCommonPackage, AFaultMidListConvergesOnTheNextRunAndManifestsAdvance
   CommonHarness h;
   h.server.set_fault("common/app-popup/images/logo.png", TestHttpServer::Fault::reset_mid_body);
   EXPECT_FALSE(install_common_package(h.t.app));
-  EXPECT_EQ(h.t.dir.read("app-popup/login.swf"), "login 1.0") << "fetched files stay";
+  if (testing::fetches_one_at_a_time(h.t.app)) {
+    EXPECT_EQ(h.t.dir.read("app-popup/login.swf"), "login 1.0") << "fetched files stay";
+    EXPECT_FALSE(h.t.dir.exists("games/slot/a.swf")) << "later entries are not fetched";
+  }
   EXPECT_FALSE(h.t.dir.exists("app-popup/images/logo.png"));
-  EXPECT_FALSE(h.t.dir.exists("games/slot/a.swf")) << "later entries are not fetched";
   EXPECT_FALSE(h.t.dir.exists("common_install.xml"));
   EXPECT_TRUE(h.t.dir.exists("temp_common_install.xml"));
   EXPECT_EQ(h.t.app.settings().take_status(), (Status{401, "Err=401"}));

@@ -1,5 +1,7 @@
 #include "update/download.hpp"
 
+#include <optional>
+
 #include "core/app.hpp"
 #include "core/probe.hpp"
 #include "core/settings_readers.hpp"
@@ -11,7 +13,7 @@ namespace {
 constexpr const char* kClientUserAgent = "GetWebFile/1.0";
 constexpr long kClientConnectTimeoutMs = 5000;
 constexpr long kDirectConnectTimeoutMs = 30000;
-// A server that sends less than a byte a second for this long has stalled.
+// A server that stays below the client's floor for this long has stalled.
 constexpr long kStallSeconds = 60;
 constexpr long kHttpOk = 200;
 // The settings file is never deleted ahead of its download: a failed fetch
@@ -36,9 +38,17 @@ void count_success(Settings& settings) {
   });
 }
 
+bool kept_on_failure(const std::string& local_path) {
+  return local_path.find(kKeptOnFailure) != std::string::npos;
+}
+
 // A failure with the network up is a download failure; without it the probe
 // has already reported the missing connection.
 void report_failure(App& app, const std::string& address, bool message_box) {
+  // A launcher that is ending stopped the transfer itself: there is no one
+  // left to tell, and neither the probe's wait nor a message box may hold up
+  // the player's exit.
+  if (app.workers().stop_requested()) return;
   if (public_host_probe(app)) {
     app.settings().set_status(kStatusDownloadFailed, error_text(kStatusDownloadFailed));
   }
@@ -47,30 +57,53 @@ void report_failure(App& app, const std::string& address, bool message_box) {
 
 // Every transfer ends soon after the launcher starts to tear down, so that
 // closing it never waits for a slow server.
-HttpGetOptions transfer_options(App& app) {
+HttpGetOptions transfer_options(App& app, DownloadMode::Method method) {
   HttpGetOptions options;
+  if (method == DownloadMode::Method::client) {
+    options.user_agent = kClientUserAgent;
+    options.connect_timeout_ms = kClientConnectTimeoutMs;
+    options.wanted_status = kHttpOk;
+  } else {
+    options.connect_timeout_ms = kDirectConnectTimeoutMs;
+  }
+  options.stall_seconds = kStallSeconds;
   options.cancel = &app.workers().stop_flag();
+  options.confined_to = app.files().working_directory();
   return options;
 }
 
-bool client_transfer(App& app, const std::string& address, const std::string& target) {
-  HttpGetOptions options = transfer_options(app);
-  options.user_agent = kClientUserAgent;
-  options.connect_timeout_ms = kClientConnectTimeoutMs;
-  options.stall_seconds = kStallSeconds;
-  options.wanted_status = kHttpOk;
-  options.confined_to = app.files().working_directory();
-  return app.http_get().get_file(address, options, target).ok();
+// What the direct method appends to every address to get past caches.
+std::string request_suffix(App& app, DownloadMode::Method method) {
+  return method == DownloadMode::Method::direct ? direct_query(app.clock().utc_now()) : "";
 }
 
-bool direct_transfer(App& app, const std::string& address, const std::string& target) {
-  HttpGetOptions options = transfer_options(app);
-  options.connect_timeout_ms = kDirectConnectTimeoutMs;
-  options.stall_seconds = kStallSeconds;
-  options.confined_to = app.files().working_directory();
-  const std::string query = direct_query(app.clock().utc_now());
-  return app.http_get().get_file(address + query, options, target).ok();
-}
+// Counts the files of a list as they complete and keeps the first failure.
+class ListProgress final : public BatchObserver {
+ public:
+  ListProgress(Settings& settings, std::size_t total) : settings_(settings), total_(total) {}
+
+  bool finished(std::size_t index, const HttpResult& result) override {
+    if (!result.ok()) {
+      failed_ = index;
+      return false;
+    }
+    const bool more = ++done_ < total_;
+    settings_.locked([&](SettingsValues& v) {
+      if (v.item_count <= 0) return;
+      ++v.item_index;
+      // What a list fetched one by one shows before each further file.
+      if (more) v.status = {kStatusProgress, progress_line(v)};
+    });
+    return true;
+  }
+  [[nodiscard]] std::optional<std::size_t> failed() const { return failed_; }
+
+ private:
+  Settings& settings_;
+  const std::size_t total_;
+  std::size_t done_ = 0;
+  std::optional<std::size_t> failed_;
+};
 
 }  // namespace
 
@@ -83,26 +116,52 @@ DownloadMode download_mode(const std::string& first_log) {
 }
 
 std::string direct_query(const UtcTime& now) {
-  return "?" + std::to_string(now.year) + std::to_string(now.month) + std::to_string(now.day) +
-         std::to_string(now.minute) + std::to_string(now.second);
+  // Appended one by one: GCC 12 at -O3 warns falsely about the chain of + (-Wrestrict).
+  std::string query = "?";
+  for (const int part : {now.year, now.month, now.day, now.minute, now.second}) {
+    query += std::to_string(part);
+  }
+  return query;
 }
 
 bool download_file(App& app, const std::string& address, const std::string& local_path) {
-  if (local_path.find(kKeptOnFailure) == std::string::npos) app.files().remove_file(local_path);
+  if (!kept_on_failure(local_path)) app.files().remove_file(local_path);
   post_progress(app.settings());
   const DownloadMode mode = download_mode(app.settings().first_log());
   const std::string target = app.files().native_path(local_path);
-  const bool done = mode.method == DownloadMode::Method::direct
-                        ? direct_transfer(app, address, target)
-                        : client_transfer(app, address, target);
+  const bool done = app.http_get()
+                        .get_file(address + request_suffix(app, mode.method),
+                                  transfer_options(app, mode.method), target)
+                        .ok();
   if (!done) {
-    // A launcher that is ending stopped the transfer itself: there is no
-    // one left to tell.
-    if (!app.workers().stop_requested()) report_failure(app, address, mode.message_box);
+    report_failure(app, address, mode.message_box);
     return false;
   }
   count_success(app.settings());
   return true;
+}
+
+bool download_files(App& app, const std::vector<FileDownload>& files) {
+  if (files.empty()) return true;
+  const DownloadMode mode = download_mode(app.settings().first_log());
+  const std::string suffix = request_suffix(app, mode.method);
+  std::vector<FileTransfer> transfers;
+  transfers.reserve(files.size());
+  for (const FileDownload& file : files) {
+    transfers.push_back({file.address + suffix, app.files().native_path(file.local_path)});
+  }
+  ListProgress progress(app.settings(), files.size());
+  if (app.http_get().get_files(transfers, transfer_options(app, mode.method),
+                               app.settings().max_connections(), progress)) {
+    return true;
+  }
+  const std::optional<std::size_t> failed = progress.failed();
+  // As if deleted before its transfer, like a single download's target.
+  if (failed && !kept_on_failure(files[*failed].local_path)) {
+    app.files().remove_file(files[*failed].local_path);
+  }
+  report_failure(app, failed ? files[*failed].address : std::string(), mode.message_box);
+  return false;
 }
 
 }  // namespace tarvel

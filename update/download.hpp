@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/clock.hpp"
 
@@ -34,5 +35,23 @@ struct DownloadMode {
 // about a second and fails without a report.
 [[nodiscard]] bool download_file(App& app, const std::string& address,
                                  const std::string& local_path);
+
+// One file of a list: where it comes from and where it goes.
+struct FileDownload {
+  std::string address;
+  std::string local_path;  // launcher form, absolute or relative to the application directory
+  bool operator==(const FileDownload&) const = default;
+};
+
+// Downloads a list of files, several at once (the max_connections setting;
+// 1 fetches them one after another). Each file appears only whole, by
+// rename. The item index rises by one as each file completes, and while
+// files remain the progress line shows how many are done. The first failure
+// stops the list: nothing more starts, transfers still running are
+// cancelled, the failed file's target is gone (as download_file leaves it),
+// and the status pair and message box report it as download_file does; a
+// launcher that tears down ends the list as it ends a single download.
+// True when every file arrived.
+[[nodiscard]] bool download_files(App& app, const std::vector<FileDownload>& files);
 
 }  // namespace tarvel

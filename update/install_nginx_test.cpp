@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <random>
+#include <set>
+#include <sstream>
 
 #include "tests/support/nginx.hpp"
 #include "tests/support/test_app.hpp"
@@ -82,6 +84,46 @@ TEST_F(NginxInstall, WholeTreeThenDelta) {
                                      read_version_label(t.app, "update.xml")));
   EXPECT_EQ(entries.size(), 3u);
   expect_installed();
+}
+
+// A server that offers HTTP/2 over TLS gets one connection, on which all
+// the transfers of a list run side by side.
+TEST(NginxInstallOverTls, ATlsServerWithHttp2CarriesTheListOnOneConnection) {
+  if (!testing::Nginx::offers_http2_over_tls()) {
+    GTEST_SKIP() << "the installed nginx was built without TLS or HTTP/2";
+  }
+  testing::TempDir keys;
+  ASSERT_TRUE(testing::make_loopback_certificate(keys)) << "openssl could not make a certificate";
+  testing::TempDir served;
+  std::string manifest = "$version-1.0\n";
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "f" + std::to_string(i) + ".swf";
+    served.write("pkg/" + name, contents_for(name, 5000 + i));
+    manifest += "pkg/" + name + ",games\\\n";
+  }
+  testing::Nginx nginx(served.path(), {keys / "cert.pem", keys / "key.pem"});
+  ASSERT_TRUE(nginx.running()) << nginx.error_log();
+
+  testing::TestApp t;
+  CurlHttpGet trusting(keys / "cert.pem", testing::quick_retries());
+  App app(t.services_with([&](Services& s) { s.http_get = &trusting; }), "localhost");
+  app.settings().set_application_directory(t.dir.path() + "/");
+  testing::use_connections_from_environment(app.settings());
+  t.dir.write("m.xml", manifest);
+  EntryList entries;
+  ASSERT_TRUE(install_full_manifest(app, entries, "m.xml", t.dir.path() + "/", nginx.url()));
+  EXPECT_EQ(t.dir.read("games/f39.swf"), served.read("pkg/f39.swf"));
+
+  std::set<std::string> connections;
+  std::istringstream log(nginx.access_log());
+  int requests = 0;
+  for (std::string connection, path, protocol; log >> connection >> path >> protocol;) {
+    connections.insert(connection);
+    EXPECT_EQ(protocol, "HTTP/2.0") << path;
+    ++requests;
+  }
+  EXPECT_EQ(requests, 40);
+  EXPECT_EQ(connections.size(), 1u);
 }
 
 }  // namespace

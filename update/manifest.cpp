@@ -232,12 +232,12 @@ bool download_entries(App& app, const EntryList& entries, const std::string& loc
                       const std::string& address_base) {
   const std::string common_url = app.settings().common_url();
   const std::string game_url = app.settings().game_url();
+  std::vector<EntryTransfer> transfers;
+  transfers.reserve(entries.size());
   for (const ManifestEntry& entry : entries) {
-    const EntryTransfer transfer =
-        entry_transfer(entry, common_url, game_url, local_base, address_base);
-    if (!download_file(app, transfer.address, transfer.local_path)) return false;
+    transfers.push_back(entry_transfer(entry, common_url, game_url, local_base, address_base));
   }
-  return true;
+  return download_files(app, transfers);
 }
 
 // The rest of a remote path after a prefix and the separator that follows it.

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "update/download.hpp"
+
 namespace tarvel {
 
 class App;
@@ -74,11 +76,7 @@ void create_target_folders(App& app, const std::string& folder);
 [[nodiscard]] bool handle_entry_line(App& app, std::string_view line, EntryList& entries);
 
 // Where an entry is fetched from and written to.
-struct EntryTransfer {
-  std::string address;
-  std::string local_path;
-  bool operator==(const EntryTransfer&) const = default;
-};
+using EntryTransfer = FileDownload;
 
 // "COMMON" source paths come from common_url, "GAMES" ones from game_url, the
 // rest from address_base; the local path is local_base + folder + file name.

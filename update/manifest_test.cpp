@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -227,6 +228,11 @@ struct Installation : ::testing::Test {
     for (const auto& request : server.requests()) paths.push_back(request.path);
     return paths;
   }
+  // The paths in list order when fetched one at a time; in any order otherwise.
+  Strings as_requested(Strings paths) {
+    if (!testing::fetches_one_at_a_time(t.app)) std::sort(paths.begin(), paths.end());
+    return paths;
+  }
   std::string root() const { return t.app.settings().application_directory(); }
 
   testing::TempDir served;
@@ -245,8 +251,8 @@ TEST_F(Installation, FullManifestFetchesEachEntryFromItsBase) {
   EXPECT_EQ(t.dir.read("app-popup/login.swf"), "login");
   EXPECT_EQ(t.dir.read("games/slot/a.swf"), "slot");
   EXPECT_EQ(t.dir.read("readme.txt"), "hello");
-  EXPECT_EQ(fetched(),
-            (Strings{"common/app-popup/login.swf", "games/slot/a.swf", "base/docs/readme.txt"}));
+  EXPECT_EQ(as_requested(fetched()), as_requested({"common/app-popup/login.swf", "games/slot/a.swf",
+                                                   "base/docs/readme.txt"}));
   EXPECT_EQ(entries.size(), 3u) << "the list was emptied first";
 }
 
@@ -254,10 +260,12 @@ TEST_F(Installation, FullManifestStopsAtTheFirstFailure) {
   served.write("base/a/1.swf", "1");
   served.write("base/a/3.swf", "3");
   EXPECT_FALSE(full("a/1.swf,\na/2.swf,\na/3.swf,\n"));
-  EXPECT_EQ(t.dir.read("1.swf"), "1") << "what was fetched stays";
   EXPECT_FALSE(t.dir.exists("2.swf"));
-  EXPECT_FALSE(t.dir.exists("3.swf"));
-  EXPECT_EQ(fetched(), (Strings{"base/a/1.swf", "base/a/2.swf"}));
+  if (testing::fetches_one_at_a_time(t.app)) {
+    EXPECT_EQ(t.dir.read("1.swf"), "1") << "what was fetched stays";
+    EXPECT_FALSE(t.dir.exists("3.swf"));
+    EXPECT_EQ(fetched(), (Strings{"base/a/1.swf", "base/a/2.swf"}));
+  }
   EXPECT_EQ(t.app.settings().take_status(), (Status{401, "Err=401"}));
 }
 
@@ -295,7 +303,7 @@ TEST_F(DeltaInstallation, FetchesOnlyWhatFollowsTheInstalledVersion) {
 
 TEST_F(DeltaInstallation, OlderInstallFetchesEveryLaterVersion) {
   ASSERT_TRUE(delta("$version-1.0", "$version-1.2"));
-  EXPECT_EQ(fetched(), (Strings{"base/a/y.swf", "base/a/z.swf"}));
+  EXPECT_EQ(as_requested(fetched()), (Strings{"base/a/y.swf", "base/a/z.swf"}));
 }
 
 TEST_F(DeltaInstallation, EqualLabelsFetchNothing) {
@@ -307,7 +315,8 @@ TEST_F(DeltaInstallation, EqualLabelsFetchNothing) {
 
 TEST_F(DeltaInstallation, LabelsMatchAsWholeLabelsAndEmptyMatchesTheFirstLine) {
   ASSERT_TRUE(delta("", "$version-1.2"));
-  EXPECT_EQ(fetched(), (Strings{"base/a/y.swf", "base/a/z.swf"})) << "first block skipped";
+  EXPECT_EQ(as_requested(fetched()), (Strings{"base/a/y.swf", "base/a/z.swf"}))
+      << "first block skipped";
   t.dir.write("u.xml", "$version-1.10\na/x.swf,f\\\n$version-1.2\na/z.swf,f\\\n");
   EXPECT_FALSE(manifest_holds_label(t.app, "u.xml", "$version-1.1"));
   EXPECT_TRUE(manifest_holds_label(t.app, "u.xml", "$version-1.10"));
@@ -323,7 +332,10 @@ TEST_F(DeltaInstallation, UnknownInstalledLabelCollectsNothing) {
 TEST_F(DeltaInstallation, StopsAtTheFirstFailure) {
   server.set_fault("base/a/y.swf", Fault::reset_mid_body);
   EXPECT_FALSE(delta("$version-1.0", "$version-1.2"));
-  EXPECT_EQ(fetched(), (Strings{"base/a/y.swf"}));
+  // A reset may pass: it is tried three times more before it counts.
+  if (testing::fetches_one_at_a_time(t.app)) {
+    EXPECT_EQ(fetched(), Strings(4, "base/a/y.swf"));
+  }
   EXPECT_FALSE(t.dir.exists("f/y.swf"));
 }
 

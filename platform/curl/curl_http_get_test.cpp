@@ -13,6 +13,7 @@
 #include "platform/curl/curl_http_post.hpp"
 #include "tests/support/request_service_double.hpp"
 #include "tests/support/temp_dir.hpp"
+#include "tests/support/test_app.hpp"
 #include "tests/support/test_http_server.hpp"
 
 namespace tarvel {
@@ -35,7 +36,7 @@ struct CurlHttpGetTest : ::testing::Test {
   testing::TempDir served;
   testing::TempDir local;
   testing::TestHttpServer server{served.path()};
-  CurlHttpGet http;
+  CurlHttpGet http{{}, testing::quick_retries()};
 };
 
 TEST_F(CurlHttpGetTest, CompleteBodyReplacesTargetAndLeavesNoTemporary) {
@@ -224,11 +225,7 @@ TEST_F(CurlHttpGetTest, OnlyHttpAndHttps) {
 // on), accepted once its authority is trusted.
 TEST(CurlHttpsTest, CertificatesAreVerified) {
   testing::TempDir keys;
-  const std::string command =
-      "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1"
-      " -addext subjectAltName=IP:127.0.0.1 -keyout " +
-      (keys / "key.pem") + " -out " + (keys / "cert.pem") + " >/dev/null 2>&1";
-  ASSERT_EQ(std::system(command.c_str()), 0) << "openssl could not make a certificate";
+  ASSERT_TRUE(testing::make_loopback_certificate(keys)) << "openssl could not make a certificate";
   testing::TempDir served;
   served.write("a.txt", "secret");
   testing::TestHttpServer server(served.path(), {keys / "cert.pem", keys / "key.pem"});

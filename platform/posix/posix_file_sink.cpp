@@ -1,89 +1,252 @@
 #include "platform/posix/posix_file_sink.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <random>
+#include <vector>
 
 namespace tarvel {
 namespace {
 
-constexpr const char* kTempPrefix = ".tarvel-part-";
-constexpr int kTempAttempts = 100;
+constexpr std::string_view kPartialSuffix = ".tarvel-part";
+constexpr std::string_view kResumeSuffix = ".tarvel-resume";
+// Earlier launchers wrote to a random name with this prefix.
+constexpr std::string_view kOlderTemporaryPrefix = ".tarvel-part-";
+// Below this size a body costs about as much to fetch again as to continue,
+// so a part of it is never kept for later.
+constexpr std::uint64_t kWorthResuming = 64 * 1024;
+// Longer than any address and version name a note holds.
+constexpr std::size_t kNoteLimit = 16 * 1024;
 
-// A name no other sink uses at the same moment; O_EXCL settles a collision.
-std::string temp_name() {
-  static std::atomic<unsigned> counter{0};
-  static const std::string letters = "abcdefghijklmnopqrstuvwxyz0123456789";
-  thread_local std::mt19937 random(std::random_device{}() ^ static_cast<unsigned>(::getpid()));
-  std::string name = kTempPrefix;
-  unsigned value = random() ^ counter.fetch_add(1);
-  for (int i = 0; i < 6; ++i, value /= letters.size()) name += letters[value % letters.size()];
-  return name;
+std::string hidden(const std::string& name, std::string_view suffix) {
+  return "." + name + std::string(suffix);
+}
+
+struct Note {
+  bool present = false;  // something lies under the note's name
+  std::string address;
+  std::string validator;
+};
+
+// Reads a resume note: the address on its first line, the validator on its
+// second. A link under that name is never followed.
+Note read_note(int folder, const std::string& name) {
+  Note note;
+  const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    note.present = errno != ENOENT;
+    return note;
+  }
+  note.present = true;
+  std::string text(kNoteLimit, '\0');
+  const ssize_t n = ::read(fd, text.data(), text.size());
+  ::close(fd);
+  text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  const auto first = text.find('\n');
+  const auto second = first == std::string::npos ? first : text.find('\n', first + 1);
+  if (second == std::string::npos) return note;
+  note.address = text.substr(0, first);
+  note.validator = text.substr(first + 1, second - first - 1);
+  return note;
+}
+
+bool write_note(int folder, const std::string& name, const std::string& text) {
+  const int fd =
+      ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  return ::close(fd) == 0 && written;
+}
+
+// Removes a leftover unless a transfer holds its lock.
+void remove_if_idle(int folder, const std::string& name) {
+  const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    // A link under a leftover's name: the link itself goes, never its target.
+    if (errno == ELOOP) ::unlinkat(folder, name.c_str(), 0);
+    return;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlinkat(folder, name.c_str(), 0);
+  ::close(fd);
 }
 
 }  // namespace
 
-PosixFileSink::PosixFileSink(std::string target, std::string root)
-    : target_(std::move(target)), root_(std::move(root)) {}
+PosixFileSink::PosixFileSink(std::string target, std::string root, std::string address)
+    : target_(std::move(target)), root_(std::move(root)), address_(std::move(address)) {}
 
-PosixFileSink::~PosixFileSink() { abandon(); }
+PosixFileSink::~PosixFileSink() {
+  if (fd_ >= 0 || resumable_) interrupt();
+}
 
-bool PosixFileSink::open() {
-  abandon();
+bool PosixFileSink::reach_folder() {
+  if (folder_.valid()) return true;
   auto parent = open_parent_folder(root_, target_);
   if (!parent) return false;
   folder_ = std::move(parent->folder);
   name_ = std::move(parent->name);
-  // A name of our own beside the target: the rename stays within one file
-  // system, and a crash leaves a stray temporary file, never a broken target.
-  // Close-on-exec, so a program started meanwhile does not hold the file open.
-  for (int attempt = 0; attempt < kTempAttempts && fd_ < 0; ++attempt) {
-    temp_ = temp_name();
-    fd_ = ::openat(folder_.get(), temp_.c_str(),
-                   O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd_ < 0 && errno != EEXIST) break;
+  partial_ = hidden(name_, kPartialSuffix);
+  resume_note_ = hidden(name_, kResumeSuffix);
+  return true;
+}
+
+ResumePoint PosixFileSink::resume_point() {
+  resumable_ = false;
+  if (address_.empty() || !reach_folder()) return {};
+  const Note note = read_note(folder_.get(), resume_note_);
+  note_on_disk_ = note.present;
+  if (note.address != address_ || note.validator.empty()) return {};
+  struct stat st {};
+  if (::fstatat(folder_.get(), partial_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(st.st_mode) || st.st_size <= 0) {
+    return {};
   }
-  if (fd_ < 0) temp_.clear();
-  return fd_ >= 0;
+  resumable_ = true;
+  size_ = static_cast<std::uint64_t>(st.st_size);
+  validator_ = note.validator;
+  return {size_, validator_};
+}
+
+bool PosixFileSink::open(std::uint64_t offset, const std::string& validator) {
+  if (offset > 0 && (!resumable_ || offset > size_)) return false;
+  if (fd_ < 0 && !open_partial()) return false;
+  // Cut only what is there to cut: on most file systems a truncation costs
+  // more than the rest of a small file's writing together.
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0 || (static_cast<std::uint64_t>(st.st_size) != offset &&
+                                 ::ftruncate(fd_, static_cast<off_t>(offset)) != 0)) {
+    close_partial();
+    return false;
+  }
+  size_ = offset;
+  validator_ = validator;
+  // A body that starts over is a new one: the old note no longer tells its version.
+  if (offset == 0) forget_resume_note();
+  return true;
+}
+
+bool PosixFileSink::open_partial() {
+  if (!reach_folder()) return false;
+  // Never through a link: the partial file is ours or nothing. Close-on-exec,
+  // so a program started meanwhile does not hold the file open. Made with
+  // the mode the file keeps once renamed (as the user's umask allows).
+  fd_ = ::openat(folder_.get(), partial_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd_ < 0) return false;
+  // Another transfer writes this very file: leave it be.
+  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    close_partial();
+    return false;
+  }
+  return true;
 }
 
 bool PosixFileSink::write(const char* data, std::size_t size) {
   if (fd_ < 0) return false;
   while (size > 0) {
-    const ssize_t n = ::write(fd_, data, size);
+    const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(size_));
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
     }
     data += n;
     size -= static_cast<std::size_t>(n);
+    size_ += static_cast<std::uint64_t>(n);
   }
+  if (!resumable_ && !note_on_disk_ && size_ >= kWorthResuming) note_for_resume();
   return true;
+}
+
+void PosixFileSink::note_for_resume() {
+  if (address_.empty() || validator_.empty()) return;
+  note_on_disk_ = true;
+  resumable_ = write_note(folder_.get(), resume_note_, address_ + "\n" + validator_ + "\n");
 }
 
 bool PosixFileSink::commit() {
   if (fd_ < 0) return false;
-  const bool mode_set = ::fchmod(fd_, 0644) == 0;
-  const bool closed = ::close(fd_) == 0;
-  fd_ = -1;
-  if (!mode_set || !closed ||
-      ::renameat(folder_.get(), temp_.c_str(), folder_.get(), name_.c_str()) != 0) {
+  // Renamed while still open and locked, so that no sweep takes the file
+  // between its last byte and its new name.
+  if (::renameat(folder_.get(), partial_.c_str(), folder_.get(), name_.c_str()) != 0) {
     abandon();
     return false;
   }
-  temp_.clear();
-  return true;
+  const bool closed = ::close(fd_) == 0;
+  fd_ = -1;
+  resumable_ = false;
+  forget_resume_note();
+  // The file system refused the last of the data: what carries the name is not the body.
+  if (!closed) ::unlinkat(folder_.get(), name_.c_str(), 0);
+  return closed;
+}
+
+void PosixFileSink::interrupt() {
+  close_partial();
+  if (resumable_ && size_ > 0) return;
+  abandon();
 }
 
 void PosixFileSink::abandon() {
+  close_partial();
+  if (folder_.valid()) ::unlinkat(folder_.get(), partial_.c_str(), 0);
+  forget_resume_note();
+  resumable_ = false;
+  size_ = 0;
+}
+
+void PosixFileSink::forget_resume_note() {
+  if (!note_on_disk_) return;
+  ::unlinkat(folder_.get(), resume_note_.c_str(), 0);
+  note_on_disk_ = false;
+}
+
+void PosixFileSink::close_partial() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-  if (!temp_.empty()) ::unlinkat(folder_.get(), temp_.c_str(), 0);
-  temp_.clear();
+}
+
+bool is_partial_file_name(const std::string& name) {
+  if (name.starts_with(kOlderTemporaryPrefix)) return true;
+  if (name.size() < 2 || name.front() != '.') return false;
+  for (const std::string_view suffix : {kPartialSuffix, kResumeSuffix}) {
+    if (name.size() > suffix.size() + 1 && name.ends_with(suffix)) return true;
+  }
+  return false;
+}
+
+void remove_stray_partials(const std::string& root, const std::string& target) {
+  const auto parent = open_parent_folder(root, target);
+  if (!parent) return;
+  const int folder = parent->folder.get();
+  const int listing = ::dup(folder);
+  DIR* dir = listing < 0 ? nullptr : ::fdopendir(listing);
+  if (dir == nullptr) {
+    if (listing >= 0) ::close(listing);
+    return;
+  }
+  std::vector<std::string> notes;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (!is_partial_file_name(name)) continue;
+    if (name.ends_with(kResumeSuffix)) {
+      notes.push_back(name);
+    } else {
+      remove_if_idle(folder, name);
+    }
+  }
+  ::closedir(dir);
+  // A note stays only beside the partial file it describes.
+  for (const std::string& note : notes) {
+    const std::string partial =
+        note.substr(0, note.size() - kResumeSuffix.size()) + std::string(kPartialSuffix);
+    struct stat st {};
+    if (::fstatat(folder, partial.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
+      ::unlinkat(folder, note.c_str(), 0);
+    }
+  }
 }
 
 }  // namespace tarvel

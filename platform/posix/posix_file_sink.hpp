@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/http_get.hpp"
@@ -7,34 +8,68 @@
 
 namespace tarvel {
 
-// Streams a body into a temporary file in the target's folder and renames it
-// over the target on commit, so the target is either the whole new file or
-// untouched. An abandoned (or destroyed, uncommitted) sink removes its
-// temporary file. Given the application directory as root, it never reaches
-// the target's folder through a symbolic link below that directory.
+// Streams a body into a partial file beside the target and renames it over
+// the target on commit, so the target is either the whole new file or
+// untouched. The partial file has a name of its own that follows from the
+// target's (".<name>.tarvel-part"), so a later attempt, or the next run after
+// a crash, finds it again. A body large enough to be worth continuing also
+// gets a note beside it (".<name>.tarvel-resume": the address and the version
+// it came as), which is what lets the next run ask only for the rest.
+// While a sink writes, it holds a lock on its partial file, so a sweep of
+// leftovers never removes a file still being written. Given the application
+// directory as root, it never reaches the target's folder through a symbolic
+// link below that directory, and never follows one in the folder itself.
 class PosixFileSink final : public HttpSink {
  public:
   // target: absolute path in the system's own form; root: the folder the
-  // target lies beneath ("" when there is none to keep to).
-  explicit PosixFileSink(std::string target, std::string root = {});
+  // target lies beneath ("" when there is none to keep to); address: where
+  // the body comes from (without one, no part is ever kept for later).
+  explicit PosixFileSink(std::string target, std::string root = {}, std::string address = {});
+  // An uncommitted sink that goes away is interrupted: a part worth
+  // continuing stays for the next run, anything else is removed.
   ~PosixFileSink() override;
   PosixFileSink(const PosixFileSink&) = delete;
   PosixFileSink& operator=(const PosixFileSink&) = delete;
 
-  [[nodiscard]] bool open() override;
+  [[nodiscard]] ResumePoint resume_point() override;
+  [[nodiscard]] bool open(std::uint64_t offset, const std::string& validator) override;
+  // A new file from the first byte.
+  [[nodiscard]] bool open() { return open(0, {}); }
   [[nodiscard]] bool write(const char* data, std::size_t size) override;
   [[nodiscard]] bool commit() override;
+  void interrupt() override;
   void abandon() override;
 
   [[nodiscard]] bool is_open() const { return fd_ >= 0; }
 
  private:
+  bool reach_folder();
+  bool open_partial();
+  void note_for_resume();
+  void forget_resume_note();
+  void close_partial();
+
   std::string target_;
   std::string root_;
+  std::string address_;
   UniqueFd folder_;  // the target's folder, reached as open_parent_folder does
   std::string name_;
-  std::string temp_;  // name within folder_
+  std::string partial_;      // name within folder_
+  std::string resume_note_;  // name within folder_
+  std::string validator_;
+  std::uint64_t size_ = 0;
   int fd_ = -1;
+  bool note_on_disk_ = false;  // a resume note (ours or an older one) may lie beside the target
+  bool resumable_ = false;     // the partial file on disk is this body's, and the note says so
 };
+
+// Removes what interrupted downloads left in the folder that holds target
+// (partial files, their resume notes, and the temporaries of older
+// launchers), except files that a transfer is writing right now. root and
+// target as for PosixFileSink.
+void remove_stray_partials(const std::string& root, const std::string& target);
+
+// True for the names of such leftovers.
+[[nodiscard]] bool is_partial_file_name(const std::string& name);
 
 }  // namespace tarvel

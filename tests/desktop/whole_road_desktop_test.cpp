@@ -72,7 +72,7 @@ struct DesktopRoad : ::testing::Test {
     road.write_config(road.site.server.url("cashier.html?"));
     road.site.write("cashier.html", kCashierPage);
     for (const char* file : {kLoginPageFile, kLobbyImageFile, kGameFile}) {
-      road.site.server.set_fault(file, testing::TestHttpServer::Fault::hold);
+      road.site.server.set_fault(file, testing::TestHttpServer::Fault::drip);
     }
   }
 
@@ -109,7 +109,7 @@ struct DesktopRoad : ::testing::Test {
                                                      << launcher->transcript();
   }
   void hold_reached(const char* file) {
-    ASSERT_TRUE(road.site.server.wait_for_hold(file, kPatience))
+    ASSERT_TRUE(road.site.server.wait_for_drip(file, kPatience))
         << "no request for " << file << "\n"
         << launcher->transcript();
   }

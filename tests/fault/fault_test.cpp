@@ -17,6 +17,7 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/settings_readers.hpp"
@@ -154,6 +155,22 @@ bool tree_is_whole(const Site& site, const std::string& app_dir) {
          read_file(site.site / "common/common_install.xml");
 }
 
+// Names that interrupted transfers leave, anywhere under the folder.
+std::vector<std::string> leftovers(const std::string& folder) {
+  std::vector<std::string> found;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find(".tarvel-") != std::string::npos) found.push_back(entry.path().string());
+  }
+  return found;
+}
+
+std::uintmax_t size_of(const std::string& path) {
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path, error);
+  return error ? 0 : size;
+}
+
 unsigned seed() {
   const char* given = std::getenv("TARVEL_FAULT_SEED");
   return given != nullptr ? static_cast<unsigned>(std::strtoul(given, nullptr, 10))
@@ -190,10 +207,56 @@ TEST(FaultInjection, InstallsKilledAtRandomPointsConvergeOnTheNextRun) {
     Installer rerun(app_dir, scratch.path());
     ASSERT_TRUE(rerun.spawned());
     EXPECT_EQ(rerun.wait(), 0) << "round " << round << ": " << rerun.output();
+    EXPECT_EQ(leftovers(app_dir), std::vector<std::string>{}) << "round " << round;
     if (tree_is_whole(site, app_dir)) ++converged;
   }
   EXPECT_EQ(converged, kRounds) << "seed " << used_seed;
   std::printf("kill -9 runs: %d, converged: %d (seed %u)\n", kRounds, converged, used_seed);
+}
+
+// Killed while a large file is half there: the next run asks only for the
+// rest of it, and removes every other part, an older launcher's included.
+TEST(FaultInjection, TheNextRunContinuesALargeFileAKillCutShort) {
+  Site site;
+  const std::string large = "common/d1/f13.bin";  // 512 KiB
+  site.server.set_fault(large, testing::TestHttpServer::Fault::stall);
+  testing::TempDir scratch;
+  const std::string app_dir = scratch / "app";
+  std::filesystem::create_directories(app_dir + "/pkg/d0");
+  write_file(app_dir + "/setup.xml", site.setup());
+  write_file(app_dir + "/pkg/d0/.tarvel-part-Ab12Cd", "what a crash of an older launcher left");
+  const std::string part = app_dir + "/pkg/d1/.f13.bin.tarvel-part";
+  {
+    Installer installer(app_dir, scratch.path());
+    ASSERT_TRUE(installer.spawned());
+    ASSERT_TRUE(site.server.wait_for_stall(60s));
+    // The half that was sent is on disk, with the note that lets it be continued.
+    const auto until = std::chrono::steady_clock::now() + 60s;
+    while (!(size_of(part) >= (256u << 10) &&
+             std::filesystem::exists(app_dir + "/pkg/d1/.f13.bin.tarvel-resume")) &&
+           std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(1ms);
+    }
+    installer.kill_now();
+  }
+  ASSERT_GE(size_of(part), 256u << 10);
+  EXPECT_FALSE(std::filesystem::exists(app_dir + "/pkg/d1/f13.bin"));
+
+  site.server.set_fault(large, testing::TestHttpServer::Fault::none);
+  site.server.release_stalls();
+  const std::size_t seen = site.server.requests().size();
+  Installer rerun(app_dir, scratch.path());
+  ASSERT_TRUE(rerun.spawned());
+  EXPECT_EQ(rerun.wait(), 0) << rerun.output();
+  EXPECT_TRUE(tree_is_whole(site, app_dir));
+  EXPECT_EQ(leftovers(app_dir), std::vector<std::string>{});
+  const auto requests = site.server.requests();
+  std::vector<std::string> ranges;
+  for (std::size_t i = seen; i < requests.size(); ++i) {
+    if (requests[i].path == large) ranges.push_back(requests[i].range);
+  }
+  ASSERT_EQ(ranges.size(), 1u);
+  EXPECT_EQ(ranges[0].rfind("bytes=", 0), 0u) << "the part on disk was continued";
 }
 
 // A disk that fills up during a large file: the install fails with 401, the

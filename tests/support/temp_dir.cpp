@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -51,6 +52,14 @@ std::vector<std::string> names_in(const std::string& folder) {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+bool make_loopback_certificate(const TempDir& folder) {
+  const std::string command =
+      "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1"
+      " -addext subjectAltName=IP:127.0.0.1 -keyout " +
+      (folder / "key.pem") + " -out " + (folder / "cert.pem") + " >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
 }
 
 }  // namespace tarvel::testing

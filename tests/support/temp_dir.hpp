@@ -31,4 +31,8 @@ class TempDir {
 // Names in a folder, hidden temporaries included, sorted.
 [[nodiscard]] std::vector<std::string> names_in(const std::string& folder);
 
+// A self-signed certificate for 127.0.0.1 made by openssl in the folder, as
+// "cert.pem" with its key "key.pem". False when openssl could not make it.
+[[nodiscard]] bool make_loopback_certificate(const TempDir& folder);
+
 }  // namespace tarvel::testing

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <cstdlib>
 #include <cstring>
 
 namespace tarvel::testing {
@@ -26,4 +27,23 @@ std::optional<Ipv4Address> LoopbackResolver::resolve(const std::string& host) {
   return address;
 }
 
+void use_connections_from_environment(Settings& settings) {
+  const char* count = std::getenv("TARVEL_TEST_CONNECTIONS");
+  if (count != nullptr && std::atoi(count) > 0) settings.set_max_connections(std::atoi(count));
+}
+
+TransferPolicy quick_retries() {
+  TransferPolicy policy;
+  policy.first_pause = std::chrono::milliseconds(5);
+  return policy;
+}
+
 }  // namespace tarvel::testing
+
+// The loopback servers' HTTP library comes prebuilt, without ThreadSanitizer's
+// instrumentation: what its threads share is invisible to the sanitizer, which
+// then reports races between their copies of the same request data. Accesses
+// made from inside that library are left out; everything of ours is checked.
+extern "C" const char* __tsan_default_suppressions() {
+  return "called_from_lib:libcpp-httplib.so\n";
+}

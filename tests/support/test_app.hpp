@@ -1,10 +1,13 @@
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/app.hpp"
 #include "platform/curl/curl_http_get.hpp"
@@ -65,6 +68,35 @@ class LoopbackResolver final : public Resolver {
   [[nodiscard]] std::optional<Ipv4Address> resolve(const std::string& host) override;
 };
 
+// The installers' tests run at several connection counts: CTest runs them
+// again with TARVEL_TEST_CONNECTIONS set, which becomes the launcher's
+// max_connections setting.
+void use_connections_from_environment(Settings& settings);
+
+// True when the launcher fetches the files of a list one after another. Only
+// then do the files after a failure stay untouched and unrequested: fetched
+// several at once, the neighbours of a failure may end or be cut short, and
+// requests reach the server in any order.
+[[nodiscard]] inline bool fetches_one_at_a_time(App& app) {
+  return app.settings().max_connections() == 1;
+}
+
+// Paths as a server sees a list's requests arrive: the first `leading` ones
+// (the manifests, fetched alone) in order, the files after them in list
+// order when fetched one at a time, sorted otherwise. Apply it to the paths
+// a test expects and to those the server logged alike.
+[[nodiscard]] inline std::vector<std::string> in_arrival_order(App& app,
+                                                               std::vector<std::string> paths,
+                                                               std::size_t leading) {
+  if (!fetches_one_at_a_time(app) && paths.size() > leading) {
+    std::sort(paths.begin() + static_cast<std::ptrdiff_t>(leading), paths.end());
+  }
+  return paths;
+}
+
+// Retries as the launcher makes them, with pauses short enough for tests.
+[[nodiscard]] TransferPolicy quick_retries();
+
 // A launcher rooted in its own temporary application directory, with real
 // files, the real clock, HTTP on libcurl, a loopback-only resolver and
 // recorded message boxes. The public host is "localhost", so the connectivity
@@ -79,6 +111,7 @@ struct TestApp {
         shell(files),
         app(services(), std::move(public_host)) {
     app.settings().set_application_directory(dir.path() + "/");
+    use_connections_from_environment(app.settings());
   }
   // Screens the kernel keeps alive work in the App: they go while it still
   // exists. Test servers stop promptly once no client holds a connection open.
@@ -116,7 +149,7 @@ struct TestApp {
   SystemClock clock;
   LoopbackResolver resolver;
   PosixEchoSockets echo_sockets;
-  CurlHttpGet http_get;
+  CurlHttpGet http_get{{}, quick_retries()};
   CurlHttpPost http_post;
   TestLoopClock loop_clock;
   RecordingTranscript transcript;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -8,9 +9,11 @@
 namespace tarvel::testing {
 
 // An HTTP server on 127.0.0.1 (a free port chosen by the system) that serves
-// the files of one folder, for tests of code that downloads. Individual paths
-// can be given a fault. It runs on its own threads from construction to
-// destruction.
+// the files of one folder, for tests of code that downloads. It streams
+// files from disk, names each version with an ETag and answers range
+// requests (with If-Range) as a download server does. Individual paths can
+// be given a fault, for every request or for the next few. It runs on its
+// own threads from construction to destruction.
 class TestHttpServer {
  public:
   enum class Fault {
@@ -18,15 +21,19 @@ class TestHttpServer {
     not_found,       // 404 with a small error page
     server_error,    // 500 with a small error page
     reset_mid_body,  // chunked body, the connection closes halfway, no last chunk
-    short_body,      // Content-Length of the whole file, half the bytes, then close
+    short_body,      // Content-Length of the whole answer, half the bytes, then close
     stall,           // half the body, then silence until release_stalls() or the end
-    hold,            // a byte a second, never the last, until let_go(path); then the rest
+    trickle,         // the body a few bytes at a time, far below 1 KiB/s
+    hold,            // nothing until release_holds() (or the end), then the whole answer
+    drip,            // a byte a second, never the last, until let_go(path); then the rest
   };
 
   struct Request {
     std::string path;    // without the leading "/"
     std::string target;  // path and query as sent
     std::string user_agent;
+    std::string range;     // the Range header, "" when none
+    std::string if_range;  // the If-Range header, "" when none
     int client_port = 0;
   };
 
@@ -48,21 +55,34 @@ class TestHttpServer {
   // "http://127.0.0.1:<port>/" + path ("https://" when serving HTTPS).
   [[nodiscard]] std::string url(const std::string& path = "") const;
 
-  // Gives every request for the path (without "/") this fault from now on.
-  void set_fault(const std::string& path, Fault fault);
+  // Gives every request for the path (without "/") this fault from now on,
+  // or only the next `times` requests (the rest are answered normally).
+  void set_fault(const std::string& path, Fault fault, int times = -1);
+  // Every answer waits this long before it starts (a line with latency).
+  void set_delay(std::chrono::milliseconds delay);
 
   [[nodiscard]] std::vector<Request> requests() const;
   // Number of different client connections that sent requests.
   [[nodiscard]] int connections() const;
+  // Body bytes sent so far, over all answers.
+  [[nodiscard]] std::uint64_t body_bytes_sent() const;
+  // The most requests that were being answered at the same time.
+  [[nodiscard]] int peak_in_flight() const;
 
   // Waits until this many requests have arrived in all; false at the deadline.
   [[nodiscard]] bool wait_for_requests(std::size_t count, std::chrono::milliseconds deadline);
-  // Waits until a stalled answer has sent its first half; false at the deadline.
-  [[nodiscard]] bool wait_for_stall(std::chrono::milliseconds deadline);
+  // Waits until this many answers stalled (sent their first half) or were
+  // held; false at the deadline.
+  [[nodiscard]] bool wait_for_stall(std::chrono::milliseconds deadline, int count = 1);
+  [[nodiscard]] bool wait_for_holds(int count, std::chrono::milliseconds deadline);
   void release_stalls();
-  // Waits until a request for the held path is waiting; false at the deadline.
-  [[nodiscard]] bool wait_for_hold(const std::string& path, std::chrono::milliseconds deadline);
-  // Answers the held path's waiting requests, and every later one, in full.
+  // Lets held answers go: every one, or those for one path.
+  void release_holds();
+  void release_hold(const std::string& path);
+  // Waits until an answer for the dripping path is under way; false at the
+  // deadline.
+  [[nodiscard]] bool wait_for_drip(const std::string& path, std::chrono::milliseconds deadline);
+  // Answers the dripping path's waiting requests, and every later one, in full.
   void let_go(const std::string& path);
 
  private:

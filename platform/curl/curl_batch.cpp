@@ -1,0 +1,315 @@
+#include "platform/curl/curl_batch.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <list>
+#include <optional>
+#include <unordered_map>
+
+namespace tarvel {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long a waiting batch goes without looking at the stop flag.
+constexpr auto kStopCheck = std::chrono::milliseconds(100);
+// Idle connections kept for the next batch: several per host for the few
+// hosts a package draws on.
+constexpr long kKeptConnections = 64;
+// Easy handles kept for reuse; more are made when needed.
+constexpr std::size_t kSpareHandles = 64;
+
+// The calling thread's libcurl state, kept between batches.
+class ThreadCurl {
+ public:
+  ThreadCurl() = default;
+  ~ThreadCurl() { close(); }
+  ThreadCurl(const ThreadCurl&) = delete;
+  ThreadCurl& operator=(const ThreadCurl&) = delete;
+
+  CURLM* multi() {
+    if (multi_ == nullptr) {
+      multi_ = curl_multi_init();
+      if (multi_ != nullptr) curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, kKeptConnections);
+    }
+    return multi_;
+  }
+  CURL* take_easy() {
+    if (spare_.empty()) return curl_easy_init();
+    CURL* easy = spare_.back();
+    spare_.pop_back();
+    curl_easy_reset(easy);
+    return easy;
+  }
+  void give_back(CURL* easy) {
+    if (spare_.size() < kSpareHandles) {
+      spare_.push_back(easy);
+    } else {
+      curl_easy_cleanup(easy);
+    }
+  }
+  void close() {
+    for (CURL* easy : spare_) curl_easy_cleanup(easy);
+    spare_.clear();
+    if (multi_ != nullptr) curl_multi_cleanup(multi_);
+    multi_ = nullptr;
+  }
+
+ private:
+  CURLM* multi_ = nullptr;
+  std::vector<CURL*> spare_;
+};
+thread_local ThreadCurl t_curl;
+
+// "scheme://host:port" of an address: transfers are limited per host.
+std::string origin_of(const std::string& address) {
+  const auto scheme = address.find("://");
+  const auto start = scheme == std::string::npos ? 0 : scheme + 3;
+  return address.substr(0, address.find_first_of("/?#", start));
+}
+
+// One run of a batch: which items run, wait for a retry or are still to
+// start, and how many transfers each host has.
+class BatchRun {
+ public:
+  BatchRun(const CurlClientSettings& settings, const HttpGetOptions& options, int max_connections,
+           const std::vector<CurlBatch::Item>& items, const CurlBatch::SinkFor& sink_for,
+           const CurlBatch::Finished& finished)
+      : settings_(settings),
+        options_(options),
+        limit_(std::max(1, max_connections)),
+        items_(items),
+        sink_for_(sink_for),
+        finished_(finished),
+        started_(items.size(), false) {
+    std::unordered_map<std::string, int> hosts;
+    host_of_.reserve(items.size());
+    for (const CurlBatch::Item& item : items) {
+      host_of_.push_back(
+          hosts.emplace(origin_of(item.address), static_cast<int>(hosts.size())).first->second);
+    }
+    host_running_.assign(hosts.size(), 0);
+    hosts_with_room_ = hosts.size();
+  }
+  ~BatchRun() { cancel_all(); }
+  BatchRun(const BatchRun&) = delete;
+  BatchRun& operator=(const BatchRun&) = delete;
+
+  bool run();
+
+ private:
+  // An item that has started and not yet ended for good.
+  struct Active {
+    std::size_t index = 0;
+    std::unique_ptr<BatchSink> sink;
+    std::unique_ptr<CurlTransfer> transfer;  // while an attempt runs
+    int attempts = 0;
+    Clock::time_point retry_at{};
+    std::optional<HttpResult> arrived;  // the whole body, while the sink puts it in place
+  };
+
+  [[nodiscard]] bool stop_requested() const {
+    return options_.cancel != nullptr && options_.cancel->load();
+  }
+  [[nodiscard]] bool host_has_room(std::size_t index) const {
+    return host_running_[static_cast<std::size_t>(host_of_[index])] < limit_;
+  }
+  void start_what_may_run();
+  void start_next_items();
+  void start(Active& active);
+  // Moves the running transfers on; true when one of them ended.
+  bool drive();
+  // Ends the items whose bodies are now in place; true when one did.
+  bool settle_writes();
+  void attempt_ended(Active& active, CURLcode code);
+  void end_for_good(Active& active, const HttpResult& result);
+  void take_host(std::size_t index, int change);
+  void wait();
+  void release_attempt(Active& active);
+  void cancel_all();
+
+  const CurlClientSettings& settings_;
+  const HttpGetOptions& options_;
+  const int limit_;
+  const std::vector<CurlBatch::Item>& items_;
+  const CurlBatch::SinkFor& sink_for_;
+  const CurlBatch::Finished& finished_;
+  CURLM* multi_ = t_curl.multi();
+  WriteBehind writer_{[multi = multi_] { curl_multi_wakeup(multi); }};
+
+  std::vector<int> host_of_;
+  std::vector<int> host_running_;
+  std::size_t hosts_with_room_ = 0;
+  std::unordered_map<std::string, int> busy_keys_;
+  std::vector<bool> started_;
+  std::size_t next_ = 0;      // every item before it has started
+  std::list<Active> active_;  // a list: libcurl holds pointers to its elements
+  std::size_t completed_ = 0;
+  bool stopping_ = false;
+};
+
+bool BatchRun::run() {
+  if (multi_ == nullptr) return false;
+  while (!stopping_ && !stop_requested()) {
+    start_what_may_run();
+    if (active_.empty() && next_ == items_.size()) return completed_ == items_.size();
+    // A transfer that ended frees its place: fill it before waiting.
+    const bool moved = drive();
+    const bool settled = !stopping_ && settle_writes();
+    if (!moved && !settled && !stopping_) wait();
+  }
+  cancel_all();
+  return false;
+}
+
+void BatchRun::start_what_may_run() {
+  // A file waiting for its retry keeps its place among its host's
+  // transfers: fetched one at a time, nothing overtakes it.
+  const auto now = Clock::now();
+  for (Active& active : active_) {
+    if (!active.transfer && !active.arrived && active.retry_at <= now) start(active);
+  }
+  start_next_items();
+}
+
+void BatchRun::start_next_items() {
+  for (std::size_t i = next_; i < items_.size() && hosts_with_room_ > 0 && !stopping_; ++i) {
+    if (started_[i] || !host_has_room(i)) continue;
+    const std::string& key = items_[i].key;
+    if (!key.empty() && busy_keys_.contains(key)) continue;
+    if (!key.empty()) ++busy_keys_[key];
+    started_[i] = true;
+    take_host(i, +1);
+    active_.push_back(Active{i, sink_for_(i, writer_), nullptr, 0, {}, std::nullopt});
+    start(active_.back());
+  }
+  while (next_ < items_.size() && started_[next_]) ++next_;
+}
+
+void BatchRun::start(Active& active) {
+  ++active.attempts;
+  CURL* easy = t_curl.take_easy();
+  if (easy == nullptr || !active.sink) {
+    if (easy != nullptr) t_curl.give_back(easy);
+    end_for_good(active, {HttpResult::Outcome::transfer, 0});
+    return;
+  }
+  active.transfer = std::make_unique<CurlTransfer>(easy, items_[active.index].address, options_,
+                                                   settings_, *active.sink);
+  curl_easy_setopt(easy, CURLOPT_PRIVATE, static_cast<void*>(&active));
+  curl_multi_add_handle(multi_, easy);
+}
+
+void BatchRun::take_host(std::size_t index, int change) {
+  const bool had_room = host_has_room(index);
+  host_running_[static_cast<std::size_t>(host_of_[index])] += change;
+  const bool has_room = host_has_room(index);
+  if (had_room && !has_room) --hosts_with_room_;
+  if (!had_room && has_room) ++hosts_with_room_;
+}
+
+bool BatchRun::drive() {
+  int running = 0;
+  curl_multi_perform(multi_, &running);
+  int left = 0;
+  bool ended = false;
+  while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+    if (message->msg != CURLMSG_DONE) continue;
+    const CURLcode code = message->data.result;
+    char* owner = nullptr;
+    curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &owner);
+    attempt_ended(*reinterpret_cast<Active*>(owner), code);
+    ended = true;
+    if (stopping_) break;
+  }
+  return ended;
+}
+
+// Takes the attempt's handle out of the batch and back to the spares.
+void BatchRun::release_attempt(Active& active) {
+  CURL* easy = active.transfer->easy();
+  curl_multi_remove_handle(multi_, easy);
+  active.transfer.reset();
+  t_curl.give_back(easy);
+}
+
+void BatchRun::attempt_ended(Active& active, CURLcode code) {
+  const AttemptEnd end = active.transfer->finish(code);
+  release_attempt(active);
+  if (end.result.ok()) {
+    active.arrived = end.result;
+    return;
+  }
+  if (!end.result.ok() && worth_retrying(end) && active.attempts <= settings_.policy.retries &&
+      !stop_requested()) {
+    active.retry_at = Clock::now() + pause_before_retry(settings_.policy, active.attempts);
+    return;
+  }
+  end_for_good(active, end.result);
+}
+
+void BatchRun::end_for_good(Active& active, const HttpResult& result) {
+  const std::size_t index = active.index;
+  const std::string& key = items_[index].key;
+  if (!key.empty() && --busy_keys_[key] == 0) busy_keys_.erase(key);
+  take_host(index, -1);
+  active_.remove_if([&](const Active& a) { return &a == &active; });
+  if (result.ok()) ++completed_;
+  if (!finished_(index, result)) stopping_ = true;
+}
+
+bool BatchRun::settle_writes() {
+  std::vector<std::pair<Active*, HttpResult>> settled;
+  for (Active& active : active_) {
+    if (!active.arrived) continue;
+    const std::optional<bool> in_place = active.sink->committed();
+    if (!in_place) continue;
+    HttpResult result = *active.arrived;
+    if (!*in_place) result.outcome = HttpResult::Outcome::sink;
+    settled.emplace_back(&active, result);
+  }
+  for (auto& [active, result] : settled) {
+    end_for_good(*active, result);
+    if (stopping_) break;
+  }
+  return !settled.empty();
+}
+
+void BatchRun::wait() {
+  auto timeout = std::chrono::duration_cast<std::chrono::milliseconds>(kStopCheck);
+  const auto now = Clock::now();
+  for (const Active& active : active_) {
+    if (active.transfer || active.arrived) continue;
+    const auto until = std::chrono::duration_cast<std::chrono::milliseconds>(active.retry_at - now);
+    timeout = std::clamp(until, std::chrono::milliseconds(0), timeout);
+  }
+  curl_multi_poll(multi_, nullptr, 0, static_cast<int>(timeout.count()), nullptr);
+}
+
+void BatchRun::cancel_all() {
+  for (Active& active : active_) {
+    if (!active.transfer) continue;
+    active.transfer->cancel();
+    release_attempt(active);
+  }
+  // Bodies already whole are put in place; then the sinks go, and a part
+  // worth continuing stays for the next run.
+  writer_.drain();
+  active_.clear();
+}
+
+}  // namespace
+
+CurlBatch::CurlBatch(const CurlClientSettings& settings, const HttpGetOptions& options,
+                     int max_connections)
+    : settings_(settings), options_(options), max_connections_(max_connections) {}
+
+bool CurlBatch::run(const std::vector<Item>& items, const SinkFor& sink_for,
+                    const Finished& finished) {
+  BatchRun batch(settings_, options_, max_connections_, items, sink_for, finished);
+  return batch.run();
+}
+
+void CurlBatch::close_thread_connections() { t_curl.close(); }
+
+}  // namespace tarvel

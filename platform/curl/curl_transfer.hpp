@@ -1,0 +1,73 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <cstdint>
+#include <string>
+
+#include "platform/curl/transfer_policy.hpp"
+#include "platform/http_get.hpp"
+
+namespace tarvel {
+
+// What every transfer of one client shares.
+struct CurlClientSettings {
+  // Certificate authorities to trust instead of the system's store; "" uses the store.
+  std::string ca_file;
+  TransferPolicy policy;
+};
+
+// One attempt at one GET on an easy handle, as a batch runs it. Continues a
+// part the sink holds from an earlier attempt with a range request that is
+// valid only for the same version of the file (If-Range), and asks again
+// for the last byte held, so that a part holding the whole body still gets
+// a partial answer instead of a refusal.
+class CurlTransfer {
+ public:
+  CurlTransfer(CURL* easy, std::string address, const HttpGetOptions& options,
+               const CurlClientSettings& settings, HttpSink& sink);
+  ~CurlTransfer();
+  CurlTransfer(const CurlTransfer&) = delete;
+  CurlTransfer& operator=(const CurlTransfer&) = delete;
+
+  [[nodiscard]] CURL* easy() const { return easy_; }
+
+  // How the attempt ended once libcurl is done with it. The sink is
+  // committed, or keeps its part when another attempt may follow, or drops it.
+  [[nodiscard]] AttemptEnd finish(CURLcode code);
+  // Ends the attempt before libcurl is done; the sink keeps what is worth keeping.
+  void cancel();
+
+ private:
+  static std::size_t on_header(char* data, std::size_t size, std::size_t count, void* user);
+  static std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user);
+
+  void configure(const HttpGetOptions& options, const CurlClientSettings& settings);
+  void ask_for_the_rest();
+  void take_header(std::string_view line);
+  bool start_body();
+  [[nodiscard]] bool stopped_early() const { return sink_failed_ || unwanted_ || resume_refused_; }
+  [[nodiscard]] long response_status() const;
+  [[nodiscard]] std::string answer_validator() const;
+
+  CURL* easy_;
+  std::string address_;
+  HttpSink& sink_;
+  long wanted_status_;
+  ResumePoint held_;
+  std::int64_t range_from_ = -1;  // first byte asked for when continuing, -1 for the whole body
+  std::string range_;
+  curl_slist* headers_ = nullptr;
+
+  // Of the answer now arriving (a redirect starts a new one).
+  std::string etag_;
+  std::string last_modified_;
+  std::string content_range_;
+
+  bool opened_ = false;
+  bool unwanted_ = false;
+  bool sink_failed_ = false;
+  bool resume_refused_ = false;
+};
+
+}  // namespace tarvel
