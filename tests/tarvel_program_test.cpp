@@ -217,7 +217,7 @@ TEST(TarvelProgram, VerifyReportsWhatBrokeAndRepairFetchesOnlyThat) {
   const std::size_t before = server.requests().size();
   const LauncherRun broken = run_launcher(t.dir.path(), scratch, "--verify");
   EXPECT_EQ(broken.exit_code, 1);
-  EXPECT_TRUE(in_order(broken.transcript,
+  EXPECT_TRUE(testing::in_order(broken.transcript,
                        {"missing: games\\slot\\slot.swf", "a repair fetches 1 files, 5 bytes"}))
       << broken.transcript;
 
