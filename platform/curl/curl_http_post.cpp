@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/curl/curl_setup.hpp"
+#include "platform/curl/system_proxy.hpp"
 
 namespace tarvel {
 namespace {
@@ -67,7 +68,6 @@ void set_limits(CURL* h, const CurlHttpPost::Limits& limits) {
   curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
-  apply_common_options(h);
 }
 
 }  // namespace
@@ -85,13 +85,16 @@ std::optional<std::string> CurlHttpPost::post(const std::string& address, const 
   Sink sink{{}, limits_.max_body_bytes};
   set_limits(h, limits_);
   curl_easy_setopt(h, CURLOPT_URL, address.c_str());
+  const std::string proxy = use_system_proxy(h, address);
   curl_easy_setopt(h, CURLOPT_POST, 1L);
   curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.data());
   curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, append_to_sink);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
-  if (curl_easy_perform(h) != CURLE_OK) return std::nullopt;
+  const CURLcode code = curl_easy_perform(h);
+  // The proxy's refusal is no answer of the service's, whatever its body.
+  if (proxy_refused_credentials(h, proxy) || code != CURLE_OK) return std::nullopt;
   return std::move(sink.body);
 }
 
