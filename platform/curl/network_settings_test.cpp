@@ -67,21 +67,25 @@ TEST_F(BehindAProxy, CredentialsInTheProxyAddressAreGiven) {
 // status, and the player learns what to mend.
 TEST_F(BehindAProxy, AProxyAskingForCredentialsFailsTheTransferAndSaysSo) {
   proxy.require("player", "s3cret");
+  const std::string plain = via_name(server.port(), "pkg/a.bin");
+  const std::string tunnelled = "https://files.test:" + std::to_string(server.port()) + "/a.bin";
   const struct {
     std::string address;
+    std::string proxy;
     std::string message;
   } cases[] = {
-      {proxy.address(), "the proxy " + proxy.address() + " asks for credentials"},
-      {proxy.address("player:wrong"),
+      {plain, proxy.address(), "the proxy " + proxy.address() + " asks for credentials"},
+      {plain, proxy.address("player:wrong"),
        "the proxy " + proxy.address() + " refused the credentials written in its address"},
+      {tunnelled, proxy.address(), "the proxy " + proxy.address() + " asks for credentials"},
   };
   for (const auto& c : cases) {
-    ProxyEnvironment env({{"http_proxy", c.address}});
+    ProxyEnvironment env({{"http_proxy", c.proxy}, {"https_proxy", c.proxy}});
     const std::size_t before = proxy.requests().size();
     ::testing::internal::CaptureStderr();
-    const HttpResult result = fetch(via_name(server.port(), "pkg/a.bin"));
+    const HttpResult result = fetch(c.address);
     const std::string said = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(result.outcome, Outcome::status) << c.address;
+    EXPECT_EQ(result.outcome, Outcome::status) << c.address << " via " << c.proxy;
     EXPECT_EQ(result.status, 407);
     EXPECT_EQ(proxy.requests().size(), before + 1) << "no retry";
     EXPECT_NE(said.find(c.message), std::string::npos) << said;
