@@ -367,7 +367,7 @@ int run_bench(int argc, char** argv) {
     testing::TempDir served;
     testing::Nginx nginx(served.path());
     const CapRatios cap = cap_ratios(served, nginx);
-    std::printf("ratio cap=%.3f cap_one=%.3f\n", cap.parallel, cap.one);
+    std::printf("ratio cap=%.4f cap_one=%.4f\n", cap.parallel, cap.one);
     return 0;
   }
   const std::size_t large_mib = first.empty() ? 512 : std::stoul(first);
@@ -400,7 +400,7 @@ int run_bench(int argc, char** argv) {
   const CapRatios cap = cap_ratios(served, nginx);
   std::printf(
       "ratio small=%.3f small_par=%.3f lat=%.3f lat_par=%.3f large=%.3f rss_mib=%.1f "
-      "manifest_ms=%.1f resume_bytes=%.3f cap=%.3f cap_one=%.3f\n",
+      "manifest_ms=%.1f resume_bytes=%.3f cap=%.4f cap_one=%.4f\n",
       small.sequential, small.parallel, lat.sequential, lat.parallel, large, peak_rss_mib(),
       manifest_ms, resume, cap.parallel, cap.one);
   return 0;
