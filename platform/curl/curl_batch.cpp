@@ -212,13 +212,23 @@ void BatchRun::take_host(std::size_t index, int change) {
   if (!had_room && has_room) ++hosts_with_room_;
 }
 
+// In turn: the one held back longest first, and none overtakes it. Were
+// the first in the list always served first, the others could sit idle
+// until their servers gave up on them.
 void BatchRun::let_held_back_go_on() {
   RateCap* cap = settings_.rate_cap;
   if (cap == nullptr) return;
+  std::vector<CurlTransfer*> waiting;
   for (Active& active : active_) {
-    if (!active.transfer) continue;
-    const std::size_t piece = active.transfer->held_back();
-    if (piece > 0 && cap->wait_for(piece).count() == 0) active.transfer->go_on();
+    if (active.transfer && active.transfer->held_back() > 0)
+      waiting.push_back(active.transfer.get());
+  }
+  std::sort(waiting.begin(), waiting.end(), [](const CurlTransfer* a, const CurlTransfer* b) {
+    return a->held_back_since() < b->held_back_since();
+  });
+  for (CurlTransfer* transfer : waiting) {
+    if (cap->wait_for(transfer->held_back()).count() > 0) return;
+    transfer->go_on();
   }
 }
 

@@ -161,6 +161,7 @@ std::size_t CurlTransfer::on_body(char* data, std::size_t size, std::size_t coun
     // libcurl keeps the piece and hands it over again once the batch lets
     // the transfer go on.
     transfer.held_back_ = bytes;
+    transfer.held_back_since_ = RateCap::Clock::now();
     return CURL_WRITEFUNC_PAUSE;
   }
   if (!transfer.opened_ && !transfer.start_body()) return 0;

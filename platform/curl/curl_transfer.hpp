@@ -44,6 +44,8 @@ class CurlTransfer {
   // The piece of body the transfer holds back while the rate cap cannot pay
   // for it (libcurl keeps it and reads no more); 0 when it is not held back.
   [[nodiscard]] std::size_t held_back() const { return held_back_; }
+  // Since when: the transfer held back longest goes on first.
+  [[nodiscard]] RateCap::Clock::time_point held_back_since() const { return held_back_since_; }
   // Lets a held-back transfer go on; it may be held back again at once.
   void go_on();
 
@@ -80,6 +82,7 @@ class CurlTransfer {
   bool sink_failed_ = false;
   bool resume_refused_ = false;
   std::size_t held_back_ = 0;
+  RateCap::Clock::time_point held_back_since_{};
 };
 
 }  // namespace tarvel

@@ -1,6 +1,7 @@
 // The libcurl clients behind a proxy, and under a rate cap.
 #include <gtest/gtest.h>
 
+#include "platform/curl/curl_batch.hpp"
 #include "platform/curl/curl_http_get.hpp"
 #include "platform/curl/curl_http_post.hpp"
 #include "platform/curl/rate_cap.hpp"
@@ -192,6 +193,56 @@ TEST(CappedTransfers, ACappedTransferIsNotAStall) {
   }
   EXPECT_EQ(server.requests().size(), static_cast<std::size_t>(files))
       << "none stalled and retried";
+  CurlHttpGet::close_idle_connections();
+}
+
+// Counts what reaches it.
+class CountingSink final : public BatchSink {
+ public:
+  explicit CountingSink(std::size_t& received) : received_(received) {}
+  [[nodiscard]] bool open(std::uint64_t offset, const std::string&) override {
+    received_ = 0;
+    return offset == 0;
+  }
+  [[nodiscard]] bool write(const char*, std::size_t size) override {
+    received_ += size;
+    return true;
+  }
+  [[nodiscard]] bool commit() override { return true; }
+  void abandon() override {}
+
+ private:
+  std::size_t& received_;
+};
+
+// Held back together, transfers go on in turn: none sits idle (where its
+// server might give up on it) while another takes every share.
+TEST(CappedTransfers, HeldBackTransfersTakeTurns) {
+  constexpr std::size_t kSize = 256 * 1024;
+  testing::TempDir served;
+  served.write("a", std::string(kSize, 'a'));
+  served.write("b", std::string(kSize, 'b'));
+  testing::TestHttpServer server{served.path()};
+  RateCap cap;
+  cap.set_rate(2 * kSize);
+  const CurlClientSettings settings{{}, testing::quick_retries(), &cap};
+  const HttpGetOptions options;
+  std::vector<std::size_t> received(2, 0);
+  std::optional<std::size_t> other_at_first_end;
+  CurlBatch batch(settings, options, 2);
+  const bool all = batch.run(
+      {{server.url("a"), ""}, {server.url("b"), ""}},
+      [&](std::size_t index, WriteBehind&) {
+        return std::make_unique<CountingSink>(received[index]);
+      },
+      [&](std::size_t index, const HttpResult& result) {
+        if (!other_at_first_end) other_at_first_end = received[1 - index];
+        return result.ok();
+      });
+  EXPECT_TRUE(all);
+  EXPECT_EQ(received, (std::vector<std::size_t>{kSize, kSize}));
+  ASSERT_TRUE(other_at_first_end.has_value());
+  EXPECT_GE(*other_at_first_end, kSize / 2);
   CurlHttpGet::close_idle_connections();
 }
 
