@@ -89,6 +89,9 @@ TEST_F(NginxInstall, WholeTreeThenDelta) {
 // A server that offers HTTP/2 over TLS gets one connection, on which all
 // the transfers of a list run side by side.
 TEST(NginxInstallOverTls, ATlsServerWithHttp2CarriesTheListOnOneConnection) {
+  if (!testing::Nginx::offers_http2_over_tls()) {
+    GTEST_SKIP() << "the installed nginx was built without TLS or HTTP/2";
+  }
   testing::TempDir keys;
   ASSERT_TRUE(testing::make_loopback_certificate(keys)) << "openssl could not make a certificate";
   testing::TempDir served;

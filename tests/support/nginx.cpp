@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <thread>
 
@@ -92,6 +93,19 @@ Nginx::~Nginx() { stop(); }
 std::string Nginx::url(const std::string& path) const {
   return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + "/" +
          path;
+}
+
+bool Nginx::offers_http2_over_tls() {
+  // nginx describes how it was built on its error stream.
+  FILE* build = ::popen((std::string(kNginx) + " -V 2>&1").c_str(), "r");
+  if (build == nullptr) return false;
+  std::string text;
+  char piece[4096];
+  for (std::size_t n = 0; (n = std::fread(piece, 1, sizeof piece, build)) > 0;)
+    text.append(piece, n);
+  const bool exited = ::pclose(build) == 0;
+  return exited && text.find("--with-http_ssl_module") != std::string::npos &&
+         text.find("--with-http_v2_module") != std::string::npos;
 }
 
 std::string Nginx::error_log() const { return dir_.read("error.log"); }

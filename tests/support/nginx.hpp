@@ -29,6 +29,10 @@ class Nginx {
   Nginx(const Nginx&) = delete;
   Nginx& operator=(const Nginx&) = delete;
 
+  // Whether the installed nginx was built with TLS and HTTP/2, which the
+  // second constructor needs.
+  [[nodiscard]] static bool offers_http2_over_tls();
+
   [[nodiscard]] bool running() const { return pid_ > 0; }
   [[nodiscard]] int port() const { return port_; }
   // "http://127.0.0.1:<port>/" + path ("https://" over TLS).
