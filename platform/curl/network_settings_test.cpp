@@ -38,32 +38,6 @@ struct BehindAProxy : ::testing::Test {
   CurlHttpGet http{{}, testing::quick_retries()};
 };
 
-TEST_F(BehindAProxy, RequestsGoThroughTheProxyTheEnvironmentNames) {
-  ProxyEnvironment env({{"http_proxy", proxy.address()}});
-  const HttpResult result = fetch(via_name(server.port(), "pkg/a.bin"));
-  EXPECT_EQ(result.outcome, Outcome::complete);
-  EXPECT_EQ(local.read("a.bin"), std::string(50'000, 'a'));
-  ASSERT_EQ(proxy.requests().size(), 1u);
-  EXPECT_EQ(proxy.requests()[0].target, via_name(server.port(), "pkg/a.bin"));
-}
-
-TEST_F(BehindAProxy, LoopbackAddressesNeverGoThroughIt) {
-  ProxyEnvironment env({{"http_proxy", proxy.address()}, {"HTTP_PROXY", proxy.address()}});
-  EXPECT_TRUE(fetch(server.url("pkg/a.bin")).ok());
-  testing::RequestServiceDouble service;
-  CurlHttpPost post;
-  EXPECT_EQ(post.post(service.address(), "a"), "");
-  EXPECT_TRUE(proxy.requests().empty());
-}
-
-TEST_F(BehindAProxy, CredentialsInTheProxyAddressAreGiven) {
-  proxy.require("player", "s3cret");
-  ProxyEnvironment env({{"http_proxy", proxy.address("player:s3cret")}});
-  EXPECT_TRUE(fetch(via_name(server.port(), "pkg/a.bin")).ok());
-  ASSERT_EQ(proxy.requests().size(), 1u);
-  EXPECT_TRUE(proxy.requests()[0].authorised);
-}
-
 // Asking again cannot help: the transfer fails at once, with the proxy's
 // status, and the player learns what to mend.
 TEST_F(BehindAProxy, AProxyAskingForCredentialsFailsTheTransferAndSaysSo) {
@@ -95,23 +69,17 @@ TEST_F(BehindAProxy, AProxyAskingForCredentialsFailsTheTransferAndSaysSo) {
   EXPECT_FALSE(local.exists("a.bin"));
 }
 
-TEST_F(BehindAProxy, RequestsToTheServiceGoThroughItToo) {
+TEST_F(BehindAProxy, TheServicesAnswerIsNeverTheProxysRefusal) {
   testing::RequestServiceDouble service;
-  service.answer({200, "<response/>", {}});
+  proxy.require("player", "s3cret");
   ProxyEnvironment env({{"http_proxy", proxy.address()}});
   CurlHttpPost post;
-  const std::string address = via_name(service.port(), "request");
-  EXPECT_EQ(post.post(address, "<request/>"), "<response/>");
-  ASSERT_EQ(proxy.requests().size(), 1u);
-  EXPECT_EQ(proxy.requests()[0].method, "POST");
-  EXPECT_EQ(service.received().at(0).body, "<request/>");
-
-  proxy.require("player", "s3cret");
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(post.post(address, "<request/>"), std::nullopt)
-      << "the proxy's refusal is no answer of the service";
-  (void)::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(service.received().size(), 1u);
+  EXPECT_EQ(post.post(via_name(service.port(), "request"), "<request/>"), std::nullopt);
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("asks for credentials"),
+            std::string::npos);
+  EXPECT_EQ(proxy.requests().size(), 1u);
+  EXPECT_TRUE(service.received().empty());
 }
 
 TEST(RateCapTest, TheBucketFillsAtTheRateAndHoldsOnePiece) {
@@ -140,22 +108,6 @@ TEST(RateCapTest, TheBucketFillsAtTheRateAndHoldsOnePiece) {
   const auto full = later + milliseconds(125);
   EXPECT_TRUE(cap.pay(30'000, full));
   EXPECT_NEAR(static_cast<double>(cap.wait_for(1, full).count()), 250'012'500.0, 10.0);
-}
-
-TEST(RateCapTest, OnlyANewRateStartsOver) {
-  const auto t0 = RateCap::Clock::time_point{} + std::chrono::hours(1);
-  RateCap cap;
-  cap.set_rate(8'000'000, t0);
-  const auto t1 = t0 + std::chrono::milliseconds(10);
-  cap.set_rate(8'000'000, t1);
-  EXPECT_TRUE(cap.pay(80'000, t1)) << "the same rate keeps what the bucket holds";
-  cap.set_rate(0, t1);
-  EXPECT_TRUE(cap.pay(1u << 30, t1));
-  cap.set_rate(8'000'000, t1);
-  EXPECT_FALSE(cap.pay(1, t1));
-  EXPECT_EQ(cap.piece_bytes(), 512u * 1024) << "pieces stay within one read";
-  cap.set_rate(1, t1);
-  EXPECT_EQ(cap.piece_bytes(), 4096u);
 }
 
 // Held back by the cap far below the client's stall floor, transfers still

@@ -54,12 +54,6 @@ TEST(SystemProxy, TheFirstUsableAnswerWins) {
   }
 }
 
-TEST(SystemProxy, MessagesNameTheProxyWithoutItsCredentials) {
-  EXPECT_EQ(without_credentials("http://user:secret@p:3128"), "http://p:3128");
-  EXPECT_EQ(without_credentials("http://p:3128"), "http://p:3128");
-  EXPECT_EQ(without_credentials("http://a@b:pw@p:3128/"), "http://p:3128/");
-}
-
 TEST(SystemProxy, TheEnvironmentNamesTheProxyAndItsExceptions) {
   ProxyEnvironment env({{"http_proxy", "http://u:pw@127.0.0.1:3128"},
                         {"HTTPS_PROXY", "http://127.0.0.1:3129"},
@@ -70,12 +64,6 @@ TEST(SystemProxy, TheEnvironmentNamesTheProxyAndItsExceptions) {
   EXPECT_EQ(system_proxy_for("http://host.inside.test/a"), "");
   EXPECT_EQ(system_proxy_for("http://127.0.0.1:8080/a"), "") << "loopback never goes through";
   EXPECT_EQ(system_proxy_for("http://localhost:8080/a"), "");
-}
-
-TEST(SystemProxy, WithoutSettingsEverythingGoesDirect) {
-  ProxyEnvironment env({});
-  EXPECT_EQ(system_proxy_for("http://files.test/a"), "");
-  EXPECT_EQ(system_proxy_for("https://files.test/a"), "");
 }
 
 TEST(SystemProxy, APacScriptRoutesEachHostItsOwnWay) {
