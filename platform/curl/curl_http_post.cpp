@@ -15,13 +15,6 @@ namespace {
 
 constexpr long kMaxRedirects = 5;
 
-bool starts_with_no_case(std::string_view text, std::string_view prefix) {
-  const auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
-  return text.size() >= prefix.size() &&
-         std::equal(prefix.begin(), prefix.end(), text.begin(),
-                    [&](char a, char b) { return lower(a) == lower(b); });
-}
-
 bool is_web_address(std::string_view address) {
   return starts_with_no_case(address, "http://") || starts_with_no_case(address, "https://");
 }

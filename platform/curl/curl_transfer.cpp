@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 
+#include "platform/curl/curl_setup.hpp"
 #include "platform/curl/system_proxy.hpp"
 
 namespace tarvel {
@@ -51,9 +52,7 @@ std::int64_t range_start(std::string_view content_range) {
   return first;
 }
 
-bool is_https(const std::string& address) {
-  return same_letters(std::string_view(address).substr(0, 8), "https://");
-}
+bool is_https(const std::string& address) { return starts_with_no_case(address, "https://"); }
 
 }  // namespace
 

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "platform/curl/curl_setup.hpp"
+
 namespace tarvel {
 namespace {
 
@@ -25,10 +27,6 @@ std::string lower(std::string_view text) {
   std::transform(out.begin(), out.end(), out.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return out;
-}
-
-bool starts_with_no_case(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && lower(text.substr(0, prefix.size())) == prefix;
 }
 
 // The authority of an address: what lies between "://" and the path.
