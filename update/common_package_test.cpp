@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "core/settings_readers.hpp"
 #include "tests/support/test_app.hpp"
 #include "tests/support/test_http_server.hpp"
@@ -61,10 +59,7 @@ struct CommonHarness {
   // A manifest, then the files it lists: in list order when fetched one at a
   // time, in any order otherwise.
   std::vector<std::string> as_requested(std::vector<std::string> paths) {
-    if (!testing::fetches_one_at_a_time(t.app) && !paths.empty()) {
-      std::sort(paths.begin() + 1, paths.end());
-    }
-    return paths;
+    return testing::in_arrival_order(t.app, std::move(paths), 1);
   }
 };
 

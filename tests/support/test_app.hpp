@@ -1,10 +1,13 @@
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/app.hpp"
 #include "platform/curl/curl_http_get.hpp"
@@ -76,6 +79,19 @@ void use_connections_from_environment(Settings& settings);
 // requests reach the server in any order.
 [[nodiscard]] inline bool fetches_one_at_a_time(App& app) {
   return app.settings().max_connections() == 1;
+}
+
+// Paths as a server sees a list's requests arrive: the first `leading` ones
+// (the manifests, fetched alone) in order, the files after them in list
+// order when fetched one at a time, sorted otherwise. Apply it to the paths
+// a test expects and to those the server logged alike.
+[[nodiscard]] inline std::vector<std::string> in_arrival_order(App& app,
+                                                               std::vector<std::string> paths,
+                                                               std::size_t leading) {
+  if (!fetches_one_at_a_time(app) && paths.size() > leading) {
+    std::sort(paths.begin() + static_cast<std::ptrdiff_t>(leading), paths.end());
+  }
+  return paths;
 }
 
 // Retries as the launcher makes them, with pauses short enough for tests.
