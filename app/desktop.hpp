@@ -25,8 +25,10 @@ class Desktop {
 std::unique_ptr<Desktop> open_window_desktop(const std::string& directory);
 
 // The desktop a program runs on, from its arguments: "--headless" asks for
-// the headless kernel, which is also what runs without a display. Null after
-// saying on standard error what was wrong with the arguments.
+// the headless kernel, which is also what runs without a display, and
+// "--console" for the headless kernel with a person at the console playing
+// the movies. Null after saying on standard error what was wrong with the
+// arguments.
 std::unique_ptr<Desktop> open_desktop(const std::string& directory, int argc, char** argv,
                                       const char* program);
 

@@ -1,6 +1,7 @@
 // The cache cleaner. With a display, in a real window whose movie plays in a
 // web view; headless ("--headless", or no display), its movie is a movie
-// script (docs/movie-scripts.md). The transcript goes to standard output.
+// script (docs/movie-scripts.md), and with "--console" a person at the
+// console. The transcript goes to standard output.
 #include "app/desktop.hpp"
 #include "app/headless_desktop.hpp"
 #include "cleaner/menrik_screen.hpp"

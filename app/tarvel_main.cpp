@@ -1,8 +1,8 @@
 // The launcher. With a display, every screen is a real window whose movie
 // plays in a web view; headless ("--headless", or no display), every screen
 // is a window of the headless kernel and every movie a movie script
-// (docs/movie-scripts.md). The transcript of the screens goes to standard
-// output.
+// (docs/movie-scripts.md), or with "--console" a person at the console. The
+// transcript of the screens goes to standard output.
 #include <cstdio>
 
 #include "app/desktop.hpp"

@@ -10,6 +10,10 @@ function(tarvel_add_library name)
   endif()
   add_library(${name} STATIC ${sources})
   target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+  # A project that embeds Tarvel and links a library includes as we do, in
+  # the language version our headers are written in.
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_compile_features(${name} PUBLIC cxx_std_20)
 endfunction()
 
 # tarvel_add_tests(<name> DIR <folder> LIBS <libs...> [TIMEOUT <s>] [ENVIRONMENT <VAR=value>]
@@ -31,7 +35,7 @@ function(tarvel_add_tests name)
   add_executable(${name} ${test_sources} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} tarvel_test_support GTest::gtest GTest::gtest_main GTest::gmock)
   gtest_discover_tests(${name}
-    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+    WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
     PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${ARG_ENVIRONMENT}"
     DISCOVERY_TIMEOUT 30)
   foreach(count ${ARG_CONNECTIONS})

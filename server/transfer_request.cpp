@@ -76,11 +76,19 @@ std::string query_component(std::string_view text) {
 
 }  // namespace
 
-std::string current_date_text(const Clock& clock) {
-  const UtcTime now = clock.utc_now();
+std::string current_date_text(const Clock& clock) { return date_text(clock.utc_now()); }
+
+std::string date_text(const UtcTime& time) {
   char text[32];
-  std::snprintf(text, sizeof text, "%d%02d%02d", now.year, now.month, now.day);
+  std::snprintf(text, sizeof text, "%d%02d%02d", time.year, time.month, time.day);
   return text;
+}
+
+std::string transfer_sign(std::string_view user_name, std::string_view date_text,
+                          std::string_view key) {
+  std::string signing_text(user_name);
+  signing_text.append(date_text).append(key);
+  return md5_hex(lower_ascii(std::move(signing_text)));
 }
 
 std::string compute_sign(App& app, ServerRequest& request) {
@@ -88,9 +96,8 @@ std::string compute_sign(App& app, ServerRequest& request) {
 }
 
 std::string compute_sign(App& app, ServerRequest& request, std::string_view date_text) {
-  const std::string signing_text =
-      app.settings().user_name() + std::string(date_text) + read_config_value(app, kKeyName);
-  request.sign = md5_hex(lower_ascii(signing_text));
+  request.sign =
+      transfer_sign(app.settings().user_name(), date_text, read_config_value(app, kKeyName));
   return request.sign;
 }
 

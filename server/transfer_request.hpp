@@ -9,10 +9,17 @@ namespace tarvel {
 
 class App;
 class Clock;
+struct UtcTime;
 
 // The current UTC date as year, two-digit month and two-digit day
-// ("20170305").
+// ("20170305"); the second form for a date already read.
 [[nodiscard]] std::string current_date_text(const Clock& clock);
+[[nodiscard]] std::string date_text(const UtcTime& time);
+
+// MD5 in lower-case hexadecimal of the user name, the date text and the key,
+// lower-cased: what signs a transfer request, and what the service checks.
+[[nodiscard]] std::string transfer_sign(std::string_view user_name, std::string_view date_text,
+                                        std::string_view key);
 
 // The signature over the user name, the date text and the Key configuration
 // value ("not found" when it is missing), lower-cased, as MD5 in lower-case

@@ -108,6 +108,34 @@ bool safe_file_name(std::string_view name) {
          (name.empty() || name.find_first_not_of(". ") != std::string_view::npos);
 }
 
+// One entry line cut into its entry; accepted is false when its folder or
+// file name would lead out of the application directory or holds a control
+// character. An empty file name adds no entry, though its folders are still
+// made.
+struct EntryLine {
+  ManifestEntry entry;
+  bool accepted = false;
+};
+
+EntryLine split_entry_line(std::string_view line) {
+  const auto comma = line.find(',');
+  const std::string_view source = line.substr(0, comma);
+  EntryLine parts;
+  parts.entry.target_folder = without_white_space(line.substr(comma + 1));
+  const auto separator = source.find_last_of("/\\");
+  const std::string_view file_name =
+      separator == std::string_view::npos ? std::string_view() : source.substr(separator + 1);
+  // With dot-only names refused, no folder and name can join into "..".
+  parts.accepted = !has_control_character(source) &&
+                   !has_control_character(parts.entry.target_folder) &&
+                   stays_inside(parts.entry.target_folder) && safe_file_name(file_name);
+  if (!parts.accepted || file_name.empty()) return parts;
+  parts.entry.file_name = file_name;
+  parts.entry.remote_path = source;
+  std::replace(parts.entry.remote_path.begin(), parts.entry.remote_path.end(), '\\', '/');
+  return parts;
+}
+
 // Reads manifest lines into an entry list. Each folder is created once per
 // manifest: a package lists hundreds of files per folder, and creating a
 // folder is far dearer than remembering that it was made. Lines it refuses
@@ -123,25 +151,14 @@ class EntryReader {
   // directory, through a link, or with a name the system would read
   // differently. A refused line adds nothing and creates nothing.
   bool handle(std::string_view line) {
-    const auto comma = line.find(',');
-    const std::string_view source = line.substr(0, comma);
-    std::string folder = without_white_space(line.substr(comma + 1));
-    const auto separator = source.find_last_of("/\\");
-    const std::string_view file_name =
-        separator == std::string_view::npos ? std::string_view() : source.substr(separator + 1);
-    // With dot-only names refused, no folder and name can join into "..".
-    if (has_control_character(source) || has_control_character(folder) || !stays_inside(folder) ||
-        !safe_file_name(file_name) || !make_folders(folder)) {
-      return refuse(line);
-    }
-    if (file_name.empty()) return true;
+    EntryLine parts = split_entry_line(line);
+    if (!parts.accepted || !make_folders(parts.entry.target_folder)) return refuse(line);
+    if (parts.entry.file_name.empty()) return true;
     if (entries_.size() == kEntryLimit) {
       too_many_ = true;
       return false;
     }
-    std::string remote(source);
-    std::replace(remote.begin(), remote.end(), '\\', '/');
-    entries_.push_back({std::string(file_name), std::move(folder), std::move(remote)});
+    entries_.push_back(std::move(parts.entry));
     return true;
   }
 
@@ -311,6 +328,12 @@ void create_target_folders(App& app, const std::string& folder) {
   for (const std::string& prefix : target_folder_prefixes(folder)) {
     app.files().create_directory(base + prefix);
   }
+}
+
+std::optional<ManifestEntry> read_entry_line(std::string_view line) {
+  EntryLine parts = split_entry_line(line);
+  if (!parts.accepted || parts.entry.file_name.empty()) return std::nullopt;
+  return std::move(parts.entry);
 }
 
 bool handle_entry_line(App& app, std::string_view line, EntryList& entries) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +61,12 @@ void create_target_folders(App& app, const std::string& folder);
 // True when a target folder or file name stays inside the application
 // directory: no ".." component, not absolute, no drive or stream colon.
 [[nodiscard]] bool stays_inside(std::string_view relative);
+
+// The entry one manifest line (holding a ",") stands for, as the installers
+// read it, or nothing when the line adds none: no file name after the
+// source's last separator, or a folder or name that leads outside the
+// application directory.
+[[nodiscard]] std::optional<ManifestEntry> read_entry_line(std::string_view line);
 
 // Adds the entry of one manifest line (which holds a ","), creating its
 // target folders first. A line whose source path has no file name adds

@@ -108,6 +108,15 @@ struct EntryHandling : ::testing::Test {
   EntryList handle(const std::string& line) {
     EntryList entries;
     accepted = handle_entry_line(t.app, line, entries);
+    // Reading the line without making folders gives the same entry, or none;
+    // only the folders on disk (a link in the way) can refuse more.
+    const auto read = read_entry_line(line);
+    if (accepted) {
+      EXPECT_EQ(read ? EntryList{*read} : EntryList{}, entries) << line;
+    }
+    if (!read) {
+      EXPECT_TRUE(entries.empty()) << line;
+    }
     return entries;
   }
   testing::TestApp t;

@@ -119,6 +119,12 @@ const char* read_rule(std::string_view line, MovieRule& rule) {
 
 }  // namespace
 
+const char* parse_movie_action(std::string_view line, MovieRule& rule) {
+  const auto tokens = tokenize(line);
+  if (!tokens) return "a quoted text is not closed";
+  return read_action(*tokens, rule);
+}
+
 MovieScript parse_movie_script(std::string_view text) {
   MovieScript script;
   int number = 0;

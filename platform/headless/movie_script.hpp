@@ -32,4 +32,9 @@ struct MovieScript {
 
 [[nodiscard]] MovieScript parse_movie_script(std::string_view text);
 
+// The action half of a rule on its own ("command C [A]", "call NAME [S...]"),
+// as a person types it for a console movie. Null when it was read into rule;
+// otherwise what is wrong with it.
+[[nodiscard]] const char* parse_movie_action(std::string_view line, MovieRule& rule);
+
 }  // namespace tarvel

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <regex>
 #include <thread>
 
 namespace tarvel::testing {
@@ -50,8 +51,17 @@ bool accepts(int port) {
   return connected;
 }
 
+// The operator's server block with the test's port and root put in, each in
+// place of a directive that starts a line.
+std::string operator_server(std::string block, const std::string& root, int port) {
+  block = std::regex_replace(block, std::regex(R"((\n[ \t]*)listen[ \t][^;\n]*;)"),
+                             "$1listen 127.0.0.1:" + std::to_string(port) + ";");
+  return std::regex_replace(block, std::regex(R"((\n[ \t]*)root[ \t][^;\n]*;)"),
+                            "$1root " + root + ";");
+}
+
 std::string config(const std::string& dir, const std::string& root, int port,
-                   const std::optional<Nginx::Tls>& tls) {
+                   const std::optional<Nginx::Tls>& tls, const std::string& server_block) {
   std::string text;
   // Workers of a root master would switch to an account that cannot read the test's folders.
   if (::geteuid() == 0) text += "user root;\n";
@@ -63,6 +73,7 @@ std::string config(const std::string& dir, const std::string& root, int port,
     text += std::string("  ") + kind + "_temp_path " + dir + "/" + kind + ";\n";
   }
   text += "  sendfile on;\n  tcp_nopush on;\n  keepalive_requests 1000000;\n";
+  if (!server_block.empty()) return text + operator_server(server_block, root, port) + "\n}\n";
   text += "  server {\n    listen 127.0.0.1:" + std::to_string(port);
   if (tls) {
     text += " ssl http2;\n    ssl_certificate " + tls->certificate_file + ";\n";
@@ -80,6 +91,11 @@ std::string config(const std::string& dir, const std::string& root, int port,
 Nginx::Nginx(std::string root) : root_(std::move(root)) { start(); }
 
 Nginx::Nginx(std::string root, Tls tls) : root_(std::move(root)), tls_(std::move(tls)) { start(); }
+
+Nginx::Nginx(std::string root, std::string server_block)
+    : root_(std::move(root)), server_block_(std::move(server_block)) {
+  start();
+}
 
 void Nginx::start() {
   for (int attempt = 0; attempt < kStartAttempts && !running(); ++attempt) {
@@ -114,7 +130,7 @@ std::string Nginx::access_log() const { return dir_.read("access.log"); }
 
 bool Nginx::start_on(int port) {
   const std::string conf = dir_ / "nginx.conf";
-  std::ofstream(conf) << config(dir_.path(), root_, port, tls_);
+  std::ofstream(conf) << config(dir_.path(), root_, port, tls_, server_block_);
   const std::string error_file = dir_ / "error.log";
   pid_ = ::fork();
   if (pid_ == 0) {

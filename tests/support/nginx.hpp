@@ -25,6 +25,9 @@ class Nginx {
   // Over HTTPS with HTTP/2, logging every request with its connection's
   // number and protocol.
   Nginx(std::string root, Tls tls);
+  // Serves with an operator's server block instead of the plain one: its
+  // listen and root directives are replaced by the test's port and root.
+  Nginx(std::string root, std::string server_block);
   ~Nginx();
   Nginx(const Nginx&) = delete;
   Nginx& operator=(const Nginx&) = delete;
@@ -49,6 +52,7 @@ class Nginx {
 
   std::string root_;
   std::optional<Tls> tls_;
+  std::string server_block_;
   TempDir dir_;
   int port_ = 0;
   pid_t pid_ = -1;

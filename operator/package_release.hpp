@@ -1,0 +1,56 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tarvel {
+
+class Files;
+
+// One release of one package, as an operator publishes it.
+struct PackageRelease {
+  std::string group;      // first part of the manifest names ("common", "update", "en"; "" none)
+  std::string package;    // package name ("slot", "login", "common")
+  std::string version;    // release label: the headers read "$version-" + version
+  std::string mandatory;  // mandatory label ("$versionm-" + it); "" keeps the current one
+  // Path launchers fetch the package folder by: a folder under the url
+  // setting's address, or one under common_url or game_url when it starts
+  // with "COMMON/" or "GAMES/". "/" between folders.
+  std::string source;
+  // Folder the files go to, relative to the application directory ("" the
+  // directory itself); "/" or "\" between folders.
+  std::string target;
+  std::string package_dir;  // the package's files
+  std::string out_dir;      // where the manifests and the state file go
+};
+
+struct ReleaseResult {
+  // Why nothing was written: each names the file or option at fault.
+  std::vector<std::string> problems;
+  std::string install_name;  // the manifests' and the state file's names in out_dir
+  std::string update_name;
+  std::string state_name;
+  std::string version_header;  // "$version-" + the label
+  int files = 0;               // entries of the installation manifest
+  // Since the previous release (relative paths, sorted): what the update
+  // manifest lists for this release, and what is gone. Launchers delete
+  // nothing, so removed files stay on players' machines.
+  std::vector<std::string> changed;
+  std::vector<std::string> removed;
+  bool first_release = false;
+  // This label was published before with these very files: nothing rewritten.
+  bool already_published = false;
+
+  [[nodiscard]] bool ok() const { return problems.empty(); }
+};
+
+// Writes the package's installation manifest (the whole package) and its
+// update manifest (the previous update manifest's lines, then this release's
+// header and a line for every file new or changed since the previous
+// release), and keeps a content hash of every file in a state file beside
+// them for the next release. Refuses, writing nothing, a file name that
+// launchers would fetch or place wrongly, and a label that would make
+// launchers find the wrong place in the history.
+[[nodiscard]] ReleaseResult publish_package(Files& files, const PackageRelease& release);
+
+}  // namespace tarvel

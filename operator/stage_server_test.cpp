@@ -1,0 +1,128 @@
+#include "operator/stage_server.hpp"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <algorithm>
+
+#include "core/status.hpp"
+#include "tests/support/test_app.hpp"
+#include "update/download.hpp"
+
+namespace tarvel {
+namespace {
+
+struct RunningStage {
+  explicit RunningStage(StageOptions options)
+      : server(std::move(options), [this](auto& line) {
+          std::lock_guard lock(mutex);
+          log.push_back(line);
+          logged.notify_all();
+        }) {
+    EXPECT_TRUE(server.bind()) << server.error();
+    server.start(service);
+  }
+  // The log once it has count lines: a line is written after its answer
+  // went out, so a client can be done before its line is.
+  std::vector<std::string> lines(std::size_t count) {
+    std::unique_lock lock(mutex);
+    logged.wait_for(lock, std::chrono::seconds(10), [&] { return log.size() >= count; });
+    return log;
+  }
+
+  std::mutex mutex;
+  std::condition_variable logged;
+  std::vector<std::string> log;
+  RequestService service{{}, ""};
+  StageServer server;
+};
+
+std::string bytes(std::size_t size) {
+  std::string text(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) text[i] = static_cast<char>(i * 7 + 3);
+  return text;
+}
+
+TEST(StageServer, ServesFilesRangesIndexPagesAndNothingOutsideItsTree) {
+  testing::TempDir dir;
+  dir.write("tree/games/a.bin", bytes(200000));
+  dir.write("tree/cashier/index.html", "<html></html>");
+  dir.write("tree/empty.txt", "");
+  dir.write("secret.txt", "not yours");
+  RunningStage stage({dir / "tree"});
+  httplib::Client client("127.0.0.1", stage.server.port());
+
+  struct Case {
+    const char* path;
+    httplib::Headers headers;
+    int status;
+    std::string body;
+  };
+  const Case cases[] = {
+      {"/games/a.bin", {}, 200, bytes(200000)},
+      {"/games/a.bin", {{"Range", "bytes=100000-100009"}}, 206, bytes(200000).substr(100000, 10)},
+      {"/cashier/", {}, 200, "<html></html>"},
+      {"/empty.txt", {}, 200, ""},
+      {"/games/missing.bin", {}, 404, "not here\n"},
+      {"/../secret.txt", {}, 404, "not here\n"},
+      {"/games/../../secret.txt", {}, 404, "not here\n"},
+  };
+  for (const Case& c : cases) {
+    const auto result = client.Get(c.path, c.headers);
+    ASSERT_TRUE(result) << c.path;
+    EXPECT_EQ(result->status, c.status) << c.path;
+    EXPECT_EQ(result->body, c.body) << c.path;
+  }
+  const auto head = client.Head("/games/a.bin");
+  ASSERT_TRUE(head);
+  EXPECT_EQ(head->get_header_value("Content-Length"), "200000");
+  EXPECT_TRUE(head->body.empty());
+
+  // Lines come in the order the answers were finished, which two server
+  // threads may swap.
+  const auto log = stage.lines(std::size(cases) + 1);
+  ASSERT_EQ(log.size(), std::size(cases) + 1) << "one line per request";
+  for (const char* line : {" GET /games/a.bin 200 200000 B", " GET /games/missing.bin 404 "}) {
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& l) {
+      return l.find(line) != std::string::npos;
+    })) << line;
+  }
+}
+
+TEST(StageServer, CutsOffEveryNthFileAsTheLauncherSeesIt) {
+  testing::TempDir served;
+  for (const char* name : {"1.bin", "2.bin", "3.bin", "4.bin"}) served.write(name, bytes(50000));
+  RunningStage stage({served.path(), 0, 0, 2});
+  testing::TestApp t;
+  std::vector<bool> arrived;
+  for (const char* name : {"1.bin", "2.bin", "3.bin", "4.bin"}) {
+    arrived.push_back(download_file(t.app, stage.server.url(name), name));
+    EXPECT_EQ(t.dir.read(name) == bytes(50000), arrived.back()) << name;
+  }
+  EXPECT_EQ(arrived, (std::vector<bool>{true, false, true, false}));
+  EXPECT_EQ(t.app.settings().take_status().code, kStatusDownloadFailed);
+  const auto log = stage.lines(4);
+  ASSERT_EQ(log.size(), 4u);
+  EXPECT_NE(log[1].find("cut off halfway (--drop-every 2)"), std::string::npos) << log[1];
+}
+
+TEST(StageServer, TwoStagesRunAtOnceAndAGivenPortThatIsTakenIsRefused) {
+  testing::TempDir served;
+  served.write("x.txt", "x");
+  RunningStage first({served.path()});
+  RunningStage second({served.path()});
+  EXPECT_NE(first.server.port(), second.server.port());
+  for (RunningStage* stage : {&first, &second}) {
+    httplib::Client client("127.0.0.1", stage->server.port());
+    const auto result = client.Get("/x.txt");
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->body, "x");
+  }
+  StageServer third({served.path(), first.server.port()}, [](auto&) {});
+  EXPECT_FALSE(third.bind());
+  EXPECT_EQ(third.error(),
+            "port " + std::to_string(first.server.port()) + " on 127.0.0.1 is taken");
+}
+
+}  // namespace
+}  // namespace tarvel
