@@ -49,7 +49,10 @@ class WindowDesktop final : public Desktop {
   explicit WindowDesktop(const std::string& directory) : ui_(options(directory)) {}
   [[nodiscard]] Ui& ui() override { return ui_; }
   [[nodiscard]] MessageBox& message_boxes() override { return ui_.message_boxes(); }
-  void close() override { ui_.close(); }
+  void close() override {
+    ui_.close();
+    ui_.close_kept_screens();
+  }
 
  private:
   GtkUiOptions options(const std::string& directory) {

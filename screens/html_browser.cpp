@@ -11,7 +11,10 @@ HtmlBrowser::HtmlBrowser(App& app, std::string address, int width, int height)
       width_(width),
       address_(std::move(address)),
       window_(ui_.create_window(*this, kClassName)),
-      browser_(ui_.create_browser_control(window_)) {}
+      browser_(ui_.create_browser_control(window_)) {
+  // A page wider than the window is read by making the window wider.
+  ui_.set_resizable(window_, true);
+}
 
 HtmlBrowser::~HtmlBrowser() { ui_.destroy(window_); }
 

@@ -63,6 +63,7 @@ TEST_F(HtmlBrowserTest, PageSizeGivesTheWindowSizeOnlyWhenBothSidesAreGiven) {
 
 TEST_F(HtmlBrowserTest, ResizingKeepsThePagesMarginsAndClosingDestroysIt) {
   const WindowId id = HtmlBrowser::open(t.app, kNoWindow, "about:blank", 800, 600);
+  EXPECT_TRUE(t.ui.window(id)->resizable);
   t.ui.move_control(id, {4, 10, 800, 600});
   t.ui.resize_client(id, 1000, 700);
   EXPECT_EQ(t.ui.window(id)->control, (Rect{4, 10, 1000 - 8, 700 - 14}));

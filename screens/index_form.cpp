@@ -61,6 +61,8 @@ std::pair<int, int> cashier_size(App& app) {
 IndexForm::IndexForm(App& app, std::string multi_text)
     : FlashScreen(app, kClassName, OnActivation::escape_to_movie),
       multi_text_(std::move(multi_text)) {
+  // The player may make the lobby larger; the movie follows the frame.
+  ui().set_resizable(window(), true);
   app.settings().locked([](SettingsValues& v) {
     v.current_screen_marker = kLobbyMarker;
     v.installation_screen_open = false;

@@ -151,6 +151,8 @@ TEST(Lobby, ASecondaryLobbyKeepsItsTemplateSizeAndSendsItsTextOnce) {
   EXPECT_EQ(second.rect, Rect{});
   EXPECT_FALSE(second.centred);
   EXPECT_EQ(second.owner, kNoWindow);
+  EXPECT_TRUE(second.resizable && l.t.ui.window(l.window)->resizable)
+      << "every lobby's frame can be dragged";
   EXPECT_EQ(l.destroyed_at(lobbies[1]), 1900) << "its own exit closes only it";
   EXPECT_EQ(l.destroyed_at(l.window), 3000);
   EXPECT_EQ(l.received(lobbies[1]),

@@ -225,15 +225,24 @@ GtkUi::~GtkUi() {
     std::lock_guard lock(handover_->mutex);
     dropped.swap(handover_->tasks);
   }
-  for (auto& [id, window] : windows_) {
-    if (window->owned && window->alive) destroy(id);
-  }
+  close_kept_screens();
   for (auto& [id, window] : windows_) {
     if (window->alive) destroy(id);
   }
   if (release_source_ != 0) g_source_remove(release_source_);
-  for (auto& [id, window] : windows_) window->owned.reset();
   movies_.reset();
+}
+
+// Screens the Ui keeps alive go first, each taking its window with it.
+void GtkUi::close_kept_screens() {
+  for (auto& [id, window] : windows_) {
+    if (window->owned && window->alive) destroy(id);
+  }
+  for (auto& [id, window] : windows_) {
+    if (!window->owned || window->calls > 0) continue;
+    window->handler = nullptr;
+    window->owned.reset();
+  }
 }
 
 GtkUi::Window* GtkUi::live(WindowId window) {
@@ -275,6 +284,9 @@ WindowId GtkUi::create_window(WindowHandler& handler, const std::string& class_n
   g_object_ref_sink(window->widget);
   gtk_window_set_resizable(GTK_WINDOW(window->widget), FALSE);
   gtk_window_set_title(GTK_WINDOW(window->widget), "Dialog");
+  // The screen's name as the window's role: what tells the launcher's
+  // windows apart to the desktop (and to tools that look at them).
+  gtk_window_set_role(GTK_WINDOW(window->widget), class_name.c_str());
   gtk_widget_add_events(window->widget, GDK_STRUCTURE_MASK | GDK_BUTTON_PRESS_MASK);
   Window::Link* link = &window->link;
   g_signal_connect(window->widget, "notify::is-active", G_CALLBACK(GtkUiSignals::active_changed),

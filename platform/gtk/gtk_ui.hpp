@@ -88,6 +88,10 @@ class GtkUi final : public Ui {
   // thread still waiting for a message box goes on: call it before the
   // threads that might show one are joined.
   void close();
+  // Destroys the windows of the screens this Ui keeps alive (those shown
+  // with show_modeless_owned) and releases the screens: a program calls it,
+  // outside any handler, before the App those screens work in goes.
+  void close_kept_screens();
 
   // Runs the loop until done() holds or timeout_ms have passed; false on
   // time-out. For tests and for waiting on a page without a window loop.

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 
 #include "cleaner/menrik_screen.hpp"
 #include "screens/error_screen.hpp"
+#include "screens/index_form.hpp"
 #include "tests/support/gtk/gtk_desktop.hpp"
 
 namespace tarvel {
@@ -117,6 +119,43 @@ TEST_F(DesktopTest, MenrikPlaysItsPageAndEndsOnItsFirstCommand) {
   EXPECT_FALSE(t->gave_up);
   EXPECT_TRUE(t->saw(Kind::command, "", CMenrikDlg::kClassName));
   EXPECT_TRUE(t->saw(Kind::window, "destroyed", CMenrikDlg::kClassName));
+}
+
+// The player drags the lobby's frame: the movie fills the new client area.
+TEST_F(DesktopTest, TheLobbyCanBeResizedAndItsMovieFollowsTheFrame) {
+  t->base.dir.write("index.html", R"(<!DOCTYPE html>
+<html><body style="margin:0;background:#123;color:#fc6;font:20px sans-serif">
+<p id="size"></p><script>
+  const show = () => document.getElementById("size").textContent = innerWidth + " x " + innerHeight;
+  addEventListener("resize", show);
+  show();
+</script></body></html>)");
+  IndexForm lobby(t->app);
+  const WindowId window = lobby.window();
+  bool resized = false;
+  testing::Picture picture;
+  t->give_up_after(testing::kPatienceMs);
+  t->every_tick([&] {
+    if (!t->saw(Kind::movie, "ready for texts")) return false;
+    if (!resized) {
+      EXPECT_TRUE(gtk_window_get_resizable(GTK_WINDOW(t->ui.native(window))));
+      gtk_window_resize(GTK_WINDOW(t->ui.native(window)), 700, 500);
+      resized = true;
+      return false;
+    }
+    if (t->ui.control_rect(window) != Rect{0, 0, 700, 500}) return false;
+    picture = testing::screenshot(t->ui, window);
+    if (picture.width != 700 || picture.height != 500) return false;
+    if (testing::run_in_page(t->ui, window, "innerWidth + 'x' + innerHeight") != "700x500") {
+      return false;
+    }
+    t->ui.destroy(window);
+    return true;
+  });
+  EXPECT_TRUE(lobby.show_modal_as_main());
+  EXPECT_FALSE(t->gave_up);
+  EXPECT_EQ(picture.width, 700);
+  EXPECT_EQ(picture.height, 500);
 }
 
 TEST_F(DesktopTest, AScreenWithoutItsMovieStaysBlankUntilClosed) {

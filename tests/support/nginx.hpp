@@ -33,7 +33,7 @@ class Nginx {
   Nginx& operator=(const Nginx&) = delete;
 
   // Whether the installed nginx was built with TLS and HTTP/2, which the
-  // second constructor needs.
+  // constructor with Tls needs.
   [[nodiscard]] static bool offers_http2_over_tls();
 
   [[nodiscard]] bool running() const { return pid_ > 0; }

@@ -15,21 +15,6 @@
 namespace tarvel::testing {
 namespace {
 
-// This process's environment with the given entries put in; made before the
-// fork, since a child of a threaded process may only make system calls.
-std::vector<std::string> merged_environment(const std::vector<std::string>& extra) {
-  std::vector<std::string> merged;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string text = *entry;
-    const std::string name = text.substr(0, text.find('=') + 1);
-    bool replaced = false;
-    for (const std::string& given : extra) replaced = replaced || given.starts_with(name);
-    if (!replaced) merged.push_back(text);
-  }
-  merged.insert(merged.end(), extra.begin(), extra.end());
-  return merged;
-}
-
 std::vector<char*> pointers(std::vector<std::string>& texts) {
   std::vector<char*> out;
   for (std::string& text : texts) out.push_back(text.data());
@@ -50,6 +35,19 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
 }
 
 }  // namespace
+
+std::vector<std::string> merged_environment(const std::vector<std::string>& extra) {
+  std::vector<std::string> merged;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    const std::string name = text.substr(0, text.find('=') + 1);
+    bool replaced = false;
+    for (const std::string& given : extra) replaced = replaced || given.starts_with(name);
+    if (!replaced) merged.push_back(text);
+  }
+  merged.insert(merged.end(), extra.begin(), extra.end());
+  return merged;
+}
 
 PtySession::PtySession(const std::vector<std::string>& argv, const std::string& directory,
                        const std::vector<std::string>& environment) {

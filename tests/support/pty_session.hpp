@@ -9,6 +9,11 @@
 
 namespace tarvel::testing {
 
+// This process's environment with the given entries put in, in place of
+// those of the same names. Make it before a fork: a child of a threaded
+// process may only make system calls.
+std::vector<std::string> merged_environment(const std::vector<std::string>& extra);
+
 // A program run on a pseudo-terminal, as a person at a console runs it: the
 // test reads what it prints and types lines for it. The program is killed
 // if it still runs when the session goes.

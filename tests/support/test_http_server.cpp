@@ -22,6 +22,11 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kBinaryType = "application/octet-stream";
+// Pages are served as pages, so that a browser shows them; everything else
+// is a download.
+const char* type_of(const std::string& path) {
+  return path.ends_with(".html") ? "text/html; charset=utf-8" : kBinaryType;
+}
 // Enough threads that every connection a test opens is served at once, with
 // room for stalled and held answers.
 constexpr std::size_t kServerThreads = 48;
@@ -106,6 +111,8 @@ struct TestHttpServer::Impl {
   bool released = false;
   bool holds_released = false;
   std::set<std::string> released_paths;
+  std::set<std::string> dripping;
+  std::set<std::string> let_go_paths;
   int in_flight = 0;
   int peak = 0;
   std::atomic<std::uint64_t> bytes_sent{0};
@@ -164,6 +171,27 @@ struct TestHttpServer::Impl {
     return send(sink, file.piece(offset, std::min<std::uint64_t>(offset + kTrickleBytes, size)));
   }
 
+  // Whether the path still drips, after waiting up to a second for it to be
+  // let go (or for the server to go).
+  bool still_dripping(const std::string& path) {
+    std::unique_lock lock(mutex);
+    dripping.insert(path);
+    changed.notify_all();
+    const bool held = !changed.wait_for(lock, std::chrono::seconds(1),
+                                        [&] { return released || let_go_paths.contains(path); });
+    if (!held) dripping.erase(path);
+    return held;
+  }
+
+  // A dripping answer sends a byte a second, all but its last, so that the
+  // client sees a slow download rather than a dead one; once let go the rest
+  // follows at once.
+  bool drip(FileReader& file, const std::string& path, std::uint64_t size, std::size_t offset,
+            httplib::DataSink& sink) {
+    if (!still_dripping(path)) return send(sink, file.piece(offset, size));
+    return offset + 1 >= size || send(sink, file.piece(offset, offset + 1));
+  }
+
   void answer(const httplib::Request& request, httplib::Response& response) {
     const std::string path = request.path.size() > 1 ? request.path.substr(1) : "";
     const Fault fault = record(request, path);
@@ -179,14 +207,14 @@ struct TestHttpServer::Impl {
       response.status = 500;
       response.set_content("broken", "text/plain");
     } else {
-      answer_file(request, fault, file, response);
+      answer_file(request, fault, path, file, response);
       return;
     }
     answer_ended();
   }
 
-  void answer_file(const httplib::Request& request, Fault fault, const fs::path& file,
-                   httplib::Response& response) {
+  void answer_file(const httplib::Request& request, Fault fault, const std::string& path,
+                   const fs::path& file, httplib::Response& response) {
     const std::uint64_t total = fs::file_size(file);
     const std::string etag = etag_of(file, total);
     response.set_header("ETag", etag);
@@ -207,11 +235,11 @@ struct TestHttpServer::Impl {
                                                  std::to_string(total));
       }
     }
-    send_part(fault, std::make_shared<FileReader>(file, part), part.size, response);
+    send_part(fault, path, std::make_shared<FileReader>(file, part), part.size, response);
   }
 
-  void send_part(Fault fault, const std::shared_ptr<FileReader>& file, std::uint64_t size,
-                 httplib::Response& response) {
+  void send_part(Fault fault, const std::string& path, const std::shared_ptr<FileReader>& file,
+                 std::uint64_t size, httplib::Response& response) {
     const std::uint64_t half = size / 2;
     const auto ended = [this](bool) { answer_ended(); };
     if (fault == Fault::reset_mid_body) {
@@ -227,8 +255,9 @@ struct TestHttpServer::Impl {
       return;
     }
     response.set_content_provider(
-        size, kBinaryType,
-        [this, file, fault, size, half](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+        size, type_of(path),
+        [this, file, fault, path, size, half](std::size_t offset, std::size_t,
+                                              httplib::DataSink& sink) {
           switch (fault) {
             case Fault::short_body:
               return offset < half && send(sink, file->piece(offset, half));
@@ -236,6 +265,8 @@ struct TestHttpServer::Impl {
               return stall(*file, half, offset, sink);
             case Fault::trickle:
               return trickle(*file, size, offset, sink);
+            case Fault::drip:
+              return drip(*file, path, size, offset, sink);
             default:
               return send(sink, file->piece(offset, size));
           }
@@ -351,6 +382,18 @@ void TestHttpServer::release_holds() {
 void TestHttpServer::release_hold(const std::string& path) {
   std::lock_guard lock(impl_->mutex);
   impl_->released_paths.insert(path);
+  impl_->changed.notify_all();
+}
+
+bool TestHttpServer::wait_for_drip(const std::string& path, std::chrono::milliseconds deadline) {
+  std::unique_lock lock(impl_->mutex);
+  return impl_->changed.wait_for(lock, deadline, [&] { return impl_->dripping.contains(path); });
+}
+
+void TestHttpServer::let_go(const std::string& path) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->faults[path] = {};
+  impl_->let_go_paths.insert(path);
   impl_->changed.notify_all();
 }
 

@@ -25,6 +25,7 @@ class TestHttpServer {
     stall,           // half the body, then silence until release_stalls() or the end
     trickle,         // the body a few bytes at a time, far below 1 KiB/s
     hold,            // nothing until release_holds() (or the end), then the whole answer
+    drip,            // a byte a second, never the last, until let_go(path); then the rest
   };
 
   struct Request {
@@ -78,6 +79,11 @@ class TestHttpServer {
   // Lets held answers go: every one, or those for one path.
   void release_holds();
   void release_hold(const std::string& path);
+  // Waits until an answer for the dripping path is under way; false at the
+  // deadline.
+  [[nodiscard]] bool wait_for_drip(const std::string& path, std::chrono::milliseconds deadline);
+  // Answers the dripping path's waiting requests, and every later one, in full.
+  void let_go(const std::string& path);
 
  private:
   struct Impl;

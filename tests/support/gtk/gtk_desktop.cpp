@@ -10,8 +10,13 @@
 #include <filesystem>
 #include <memory>
 #include <set>
+#include <thread>
 
 #include "tests/support/xvfb.hpp"
+
+// Last: Xlib defines names as macros that other headers use.
+#include <X11/Xatom.h>
+#include <gdk/gdkx.h>
 
 namespace tarvel::testing {
 namespace {
@@ -50,15 +55,15 @@ bool start_gtk(std::string* why) {
 }
 
 std::string ruffle_directory() { return TARVEL_TEST_RUFFLE_DIR; }
+std::string source_directory() { return TARVEL_TEST_SOURCE_DIR "/"; }
 std::string sample_movies_directory() { return TARVEL_TEST_SOURCE_DIR "/web/movies/"; }
 std::string built_test_movies_directory() { return TARVEL_TEST_BINARY_DIR "/test_movies/"; }
 std::string screenshots_directory() { return TARVEL_TEST_BINARY_DIR "/screenshots/"; }
 
-Picture screenshot(GtkUi& ui, WindowId window, const std::string& name) {
-  GtkWidget* widget = ui.native(window);
+namespace {
+
+Picture picture_of(GdkWindow* gdk_window, const std::string& name) {
   Picture picture;
-  if (widget == nullptr || gtk_widget_get_window(widget) == nullptr) return picture;
-  GdkWindow* gdk_window = gtk_widget_get_window(widget);
   const int width = gdk_window_get_width(gdk_window);
   const int height = gdk_window_get_height(gdk_window);
   GdkPixbuf* pixels = gdk_pixbuf_get_from_window(gdk_window, 0, 0, width, height);
@@ -92,6 +97,86 @@ Picture screenshot(GtkUi& ui, WindowId window, const std::string& name) {
   }
   g_object_unref(pixels);
   return picture;
+}
+
+std::string role_of(::Display* x, ::Window window) {
+  static const Atom role = XInternAtom(x, "WM_WINDOW_ROLE", False);
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long left = 0;
+  unsigned char* value = nullptr;
+  std::string text;
+  if (XGetWindowProperty(x, window, role, 0, 256, False, XA_STRING, &type, &format, &count, &left,
+                         &value) == Success &&
+      value != nullptr) {
+    if (type == XA_STRING && format == 8) text.assign(reinterpret_cast<char*>(value), count);
+    XFree(value);
+  }
+  return text;
+}
+
+// Top-level windows are the root's children, lowest first; without a window
+// manager they are the programs' own windows.
+::Window find_shown(::Display* x, const std::string& role) {
+  ::Window root = 0;
+  ::Window parent = 0;
+  ::Window* children = nullptr;
+  unsigned count = 0;
+  ::Window found = 0;
+  if (XQueryTree(x, DefaultRootWindow(x), &root, &parent, &children, &count) == 0) return 0;
+  for (unsigned i = count; i-- > 0 && found == 0;) {
+    XWindowAttributes attributes{};
+    if (XGetWindowAttributes(x, children[i], &attributes) == 0) continue;
+    if (attributes.map_state == IsViewable && role_of(x, children[i]) == role) found = children[i];
+  }
+  if (children != nullptr) XFree(children);
+  return found;
+}
+
+}  // namespace
+
+Picture screenshot(GtkUi& ui, WindowId window, const std::string& name) {
+  GtkWidget* widget = ui.native(window);
+  if (widget == nullptr || gtk_widget_get_window(widget) == nullptr) return {};
+  return picture_of(gtk_widget_get_window(widget), name);
+}
+
+Picture screenshot_of(const std::string& role, const std::string& name) {
+  GdkDisplay* display = gdk_display_get_default();
+  // The other program may take its window away at any moment.
+  gdk_x11_display_error_trap_push(display);
+  Picture picture;
+  if (const ::Window shown = find_shown(GDK_DISPLAY_XDISPLAY(display), role)) {
+    GdkWindow* window = gdk_x11_window_foreign_new_for_display(display, shown);
+    if (window != nullptr) {
+      picture = picture_of(window, name);
+      g_object_unref(window);
+    }
+  }
+  gdk_x11_display_error_trap_pop_ignored(display);
+  return picture;
+}
+
+Picture settled_screenshot_of(const std::string& role, const std::string& name) {
+  constexpr auto kStill = std::chrono::milliseconds(300);
+  constexpr auto kLook = std::chrono::milliseconds(20);
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
+  auto changed = std::chrono::steady_clock::now();
+  std::uint64_t last = 0;
+  // The other program draws on its own: looking again a little later is
+  // all there is to do here.
+  while (std::chrono::steady_clock::now() < give_up) {
+    const Picture now = screenshot_of(role);
+    if (now.checksum != last || now.blank()) {
+      last = now.checksum;
+      changed = std::chrono::steady_clock::now();
+    } else if (std::chrono::steady_clock::now() - changed >= kStill) {
+      break;
+    }
+    std::this_thread::sleep_for(kLook);
+  }
+  return screenshot_of(role, name);
 }
 
 Picture settled_screenshot(GtkUi& ui, WindowId window, const std::string& name) {

@@ -21,6 +21,8 @@ bool start_gtk(std::string* why = nullptr);
 
 // The unpacked Flash emulator of this build ("" when the build has none).
 std::string ruffle_directory();
+// The source tree, with a "/".
+std::string source_directory();
 // The sample HTML5 movies, web/movies/ in the source tree, with a "/".
 std::string sample_movies_directory();
 // The test movies built by the build (haxe), with a "/".
@@ -43,6 +45,12 @@ Picture screenshot(GtkUi& ui, WindowId window, const std::string& name = "");
 // Waits until the window's picture has stopped changing for a moment (the
 // page's latest state has reached the screen), then takes it as above.
 Picture settled_screenshot(GtkUi& ui, WindowId window, const std::string& name = "");
+
+// The same for a window of another program on this display: the topmost
+// shown window whose role is the screen's class name (the launcher's GTK
+// windows carry it). An empty picture when no such window is shown.
+Picture screenshot_of(const std::string& role, const std::string& name = "");
+Picture settled_screenshot_of(const std::string& role, const std::string& name = "");
 
 // Runs a script in the page of the window's web view, as a person's hands
 // and eyes on the page would act, and gives back its answer as text ("" when
