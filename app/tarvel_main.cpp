@@ -7,6 +7,7 @@
 
 #include "app/desktop.hpp"
 #include "app/headless_desktop.hpp"
+#include "app/installed_tree_command.hpp"
 #include "core/app.hpp"
 #include "core/settings_readers.hpp"
 #include "core/startup.hpp"
@@ -23,10 +24,29 @@
 
 using namespace tarvel;
 
+namespace {
+
+enum class TreeCommand { none, verify, repair };
+
+// "--verify" or "--repair" as the one argument.
+TreeCommand tree_command(int argc, char** argv) {
+  if (argc != 2) return TreeCommand::none;
+  const std::string_view argument = argv[1];
+  if (argument == "--verify") return TreeCommand::verify;
+  if (argument == "--repair") return TreeCommand::repair;
+  return TreeCommand::none;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   const std::string directory = start_directory("tarvel");
   if (directory.empty()) return 1;
-  const std::unique_ptr<Desktop> desktop = open_desktop(directory, argc, argv, "tarvel");
+  const TreeCommand command = tree_command(argc, argv);
+  // The tree commands show no screen: the headless kernel stands in, unused.
+  const std::unique_ptr<Desktop> desktop = command == TreeCommand::none
+                                               ? open_desktop(directory, argc, argv, "tarvel")
+                                               : std::make_unique<HeadlessDesktop>(directory);
   if (!desktop) return 2;
   PosixFiles files(directory);
   SystemClock clock;
@@ -47,6 +67,12 @@ int main(int argc, char** argv) {
                    .instance_guard = &instance_guard,
                    .shell = &shell},
           TARVEL_PROGRAM_PUBLIC_HOST);
+  if (command != TreeCommand::none) {
+    apply_defaults(app.settings());
+    read_settings_file(app);
+    app.settings().set_application_directory(directory + "/");
+    return command == TreeCommand::verify ? verify_command(app) : repair_command(app);
+  }
   load_default_language(app);
   const StartupParts parts{CError::show_modal, Update::show_modal, download_file};
   (void)run_startup(app, parts);

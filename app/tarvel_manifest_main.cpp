@@ -1,10 +1,15 @@
 // tarvel-manifest: writes a package's installation and update manifests
 // from its folder, for an operator to publish on a download server.
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "operator/command_line.hpp"
+#include "operator/launcher_release.hpp"
 #include "operator/package_release.hpp"
+#include "operator/signing.hpp"
 #include "platform/posix/posix_files.hpp"
 
 namespace {
@@ -13,13 +18,25 @@ using namespace tarvel;
 
 constexpr const char* kUsage =
     "usage: tarvel-manifest --package NAME [--group GROUP] --version LABEL [--mandatory LABEL]\n"
-    "                       [--source PATH] [--target FOLDER] [--out DIR] PACKAGE_DIR\n"
+    "                       [--source PATH] [--target FOLDER] [--out DIR] [--sign KEY]\n"
+    "                       PACKAGE_DIR\n"
+    "       tarvel-manifest --launcher [--sign KEY] DIR\n"
+    "       tarvel-manifest keygen [--out DIR]\n"
     "\n"
     "Writes GROUP_NAME_install.xml (every file of PACKAGE_DIR), GROUP_NAME_update.xml (the\n"
     "previous update manifest, then the header $version-LABEL and every file new or changed\n"
-    "since the previous release) and GROUP_NAME.state (what the next release compares with)\n"
-    "into DIR, by default the folder that holds PACKAGE_DIR.\n"
+    "since the previous release), a .sums file beside each (the SHA-256 and size of every\n"
+    "file, the manifest's SHA-256, the version and a serial that grows with each release) and\n"
+    "GROUP_NAME.state (what the next release compares with) into DIR, by default the folder\n"
+    "that holds PACKAGE_DIR.\n"
     "\n"
+    "--launcher: writes DIR/setup.xml.sums for the launcher's release served from DIR (the\n"
+    "program that setup.xml's exe_name names, and Config.xml).\n"
+    "keygen: writes a signing key pair, update-key (secret) and update-key.pub, into DIR\n"
+    "(default: the current folder); launchers take the public key as <UpdateKey> in Config.xml.\n"
+    "\n"
+    "  --sign KEY         also write a .sig beside each .sums file, signed with the private\n"
+    "                     key in the file KEY\n"
     "  --group GROUP      first part of the manifest names: common (games), update (login),\n"
     "                     a language code (language packs); none for the common package\n"
     "  --version LABEL    this release, for example 1.2\n"
@@ -54,8 +71,9 @@ void report(const ReleaseResult& result) {
                 result.update_name.c_str(), result.version_header.c_str());
     return;
   }
-  std::printf("%s: %s, %d files\n", result.install_name.c_str(), result.version_header.c_str(),
-              result.files);
+  std::printf("%s: %s, %d files, serial %llu\n", result.install_name.c_str(),
+              result.version_header.c_str(), result.files,
+              static_cast<unsigned long long>(result.serial));
   if (result.first_release) {
     std::printf("%s: %s starts the history\n", result.update_name.c_str(),
                 result.version_header.c_str());
@@ -69,18 +87,90 @@ void report(const ReleaseResult& result) {
   }
 }
 
+constexpr const char* kPrivateKeyName = "update-key";
+constexpr const char* kPublicKeySuffix = ".pub";
+
+int keygen(const std::string& out_dir) {
+  const std::optional<KeyPair> pair = generate_key_pair();
+  if (!pair) {
+    std::fprintf(stderr, "tarvel-manifest: no key pair could be made\n");
+    return 1;
+  }
+  PosixFiles files(current_directory());
+  const std::string secret = out_dir + "/" + kPrivateKeyName;
+  if (files.kind(secret) != Files::Kind::missing) {
+    std::fprintf(stderr, "tarvel-manifest: %s exists; move it away to make a new key\n",
+                 secret.c_str());
+    return 1;
+  }
+  // The secret key is readable by its owner only, from its first byte on.
+  const mode_t previous = ::umask(077);
+  const bool written = files.write(secret, pair->private_key + "\n");
+  ::umask(previous);
+  if (!written || !files.write(secret + kPublicKeySuffix, pair->public_key + "\n")) {
+    std::fprintf(stderr, "tarvel-manifest: cannot write %s\n", secret.c_str());
+    return 1;
+  }
+  std::printf(
+      "%s: the signing key; keep it secret and off the download server\n"
+      "%s%s: the public key; in each launcher's Config.xml:\n  <UpdateKey>%s</UpdateKey>\n",
+      secret.c_str(), secret.c_str(), kPublicKeySuffix, pair->public_key.c_str());
+  return 0;
+}
+
+// The signing key from the file --sign names; "" when none was asked for.
+bool read_signing_key(const CommandLine& line, std::string& key) {
+  if (!line.has("--sign")) return true;
+  PosixFiles files(current_directory());
+  const auto text = files.read(line.value("--sign"));
+  if (!text) {
+    std::fprintf(stderr, "tarvel-manifest: %s: cannot be read\n", line.value("--sign").c_str());
+    return false;
+  }
+  key = *text;
+  while (!key.empty() && (key.back() == '\n' || key.back() == '\r')) key.pop_back();
+  if (public_key_of(key)) return true;
+  std::fprintf(stderr, "tarvel-manifest: %s: not a signing key made by keygen\n",
+               line.value("--sign").c_str());
+  return false;
+}
+
+int launcher(const CommandLine& line, const std::string& key) {
+  if (line.arguments.size() != 1) return usage("--launcher takes one DIR");
+  PosixFiles files(current_directory());
+  const LauncherSumsResult result = publish_launcher_sums(files, line.arguments[0], key);
+  if (!result.ok()) {
+    std::fprintf(stderr, "tarvel-manifest: nothing written:\n");
+    for (const std::string& problem : result.problems)
+      std::fprintf(stderr, "  %s\n", problem.c_str());
+    return 1;
+  }
+  std::printf("setup.xml.sums: %s, serial %llu, %zu files%s\n", result.version.c_str(),
+              static_cast<unsigned long long>(result.serial), result.files.size(),
+              key.empty() ? "" : ", signed");
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const CommandLine line = parse_command_line(
-      argc, argv,
-      {"--package", "--group", "--version", "--mandatory", "--source", "--target", "--out"},
-      {"--help"});
+  const CommandLine line = parse_command_line(argc, argv,
+                                              {"--package", "--group", "--version", "--mandatory",
+                                               "--source", "--target", "--out", "--sign"},
+                                              {"--help", "--launcher"});
   if (line.has("--help")) {
     std::fputs(kUsage, stdout);
     return 0;
   }
   if (!line.error.empty()) return usage(line.error);
+  const std::string command = line.arguments.empty() ? "" : line.arguments[0];
+  if (command == "keygen") {
+    if (line.arguments.size() != 1) return usage("keygen takes no further arguments");
+    return keygen(line.value("--out", "."));
+  }
+  std::string key;
+  if (!read_signing_key(line, key)) return 1;
+  if (line.has("--launcher")) return launcher(line, key);
   if (line.arguments.size() != 1) return usage("give one PACKAGE_DIR");
   if (!line.has("--package") || !line.has("--version"))
     return usage("--package and --version are needed");
@@ -95,7 +185,8 @@ int main(int argc, char** argv) {
                          .source = line.value("--source", folder_name(package_dir)),
                          .target = line.value("--target"),
                          .package_dir = package_dir,
-                         .out_dir = line.value("--out", parent_folder(package_dir))};
+                         .out_dir = line.value("--out", parent_folder(package_dir)),
+                         .signing_key = key};
   PosixFiles files(directory);
   const ReleaseResult result = publish_package(files, release);
   if (!result.ok()) {

@@ -5,6 +5,7 @@
 //   lat_par=<ours/curl -Z, 20 ms> large=<ours/curl> rss_mib=<peak RSS of the downloads>
 //   manifest_ms=<ms> resume_bytes=<fetched/size>
 //   cap=<rate/cap, 20 MiB in 8 files at once> cap_one=<rate/cap, one 20 MiB file>
+//   verify_overhead=<checked large download / unchecked> verify_ms=<verify of 2000 files>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -20,6 +21,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,9 @@
 #include "tests/support/test_http_server.hpp"
 #include "update/download.hpp"
 #include "update/manifest.hpp"
+#include "update/release_check.hpp"
+#include "update/sums.hpp"
+#include "update/verify.hpp"
 
 extern char** environ;
 
@@ -241,6 +246,57 @@ double timed(int rounds, const std::function<double()>& ours, const std::functio
   return ours_median / theirs_median;
 }
 
+// The large file as a list of one, checked against its sum as it arrives
+// or not: the same road either way, so the ratio is the check's cost.
+double ours_large_checked(const testing::Nginx& nginx, std::size_t bytes,
+                          const std::optional<FileSum>& sum) {
+  testing::TestApp t;
+  CurlHttpGet::close_idle_connections();
+  FileDownload file{nginx.url("large.bin"), t.app.settings().application_directory() + "large.bin"};
+  if (sum) file.check = body_check(*sum);
+  const auto start = Clock::now();
+  const bool ok = download_files(t.app, {file});
+  const double ms = elapsed_ms(start);
+  if (!ok || std::filesystem::file_size(t.dir / "large.bin") != bytes)
+    std::cerr << "large download failed\n";
+  return ms;
+}
+
+double verify_overhead(const testing::Nginx& nginx, const std::string& root, std::size_t bytes) {
+  const std::optional<FileSum> sum = file_sum(root + "/large.bin");
+  if (!sum) std::cerr << "the large file has no sum\n";
+  return timed(
+      kLargeRounds, [&] { return ours_large_checked(nginx, bytes, sum); },
+      [&] { return ours_large_checked(nginx, bytes, std::nullopt); },
+      "large 1 file, checked (ours) / unchecked (curl column)");
+}
+
+// The small tree as installed, with its record: how long --verify takes.
+double verify_tree_ms() {
+  testing::TestApp t;
+  const std::string block(kSmallBytes, 's');
+  const FileSum sum{sha256_hex(block), block.size()};
+  InstalledRecord record;
+  for (int i = 0; i < kSmallFiles; ++i) {
+    const std::string local = "d" + padded(i % kSmallFolders, 2) + "/f" + padded(i, 4) + ".bin";
+    t.dir.write(local, block);
+    std::string launcher_path = local;
+    std::replace(launcher_path.begin(), launcher_path.end(), '/', '\\');
+    record.files[launcher_path] = {"http://127.0.0.1/" + local, sum};
+  }
+  t.dir.write(std::string("small.xml") + kInstalledSuffix, installed_record_text(record));
+  std::vector<double> times;
+  for (int round = 0; round < kRounds; ++round) {
+    const auto start = Clock::now();
+    const TreeReport report = verify_installed_tree(t.app);
+    times.push_back(elapsed_ms(start));
+    if (report.files != static_cast<std::size_t>(kSmallFiles) || !report.broken.empty())
+      std::cerr << "verify failed\n";
+  }
+  std::printf("verify 2000 x 4 KiB: ms=%.1f (median of %d)\n", median(times), kRounds);
+  return median(times);
+}
+
 struct SmallRatios {
   double sequential;  // ours / curl -K
   double parallel;    // ours / curl -Z
@@ -372,6 +428,17 @@ int run_bench(int argc, char** argv) {
     std::printf("ratio small=%.3f small_par=%.3f\n", small.sequential, small.parallel);
     return 0;
   }
+  if (first == "verify") {
+    // The integrity figures alone: the checked 512 MiB download and --verify.
+    const std::size_t bytes = std::size_t{512} * 1024 * 1024;
+    testing::TempDir served;
+    make_served_tree(served, 512);
+    testing::Nginx nginx(served.path());
+    const double overhead = verify_overhead(nginx, served.path(), bytes);
+    const double verify_ms = verify_tree_ms();
+    std::printf("ratio verify_overhead=%.3f verify_ms=%.1f\n", overhead, verify_ms);
+    return 0;
+  }
   if (first == "manifest") {
     double ms = 0;
     report_manifest_scans(ms);
@@ -412,14 +479,17 @@ int run_bench(int argc, char** argv) {
   // The downloads' peak: the manifest scans below hold a 100,000-line list
   // in memory, which no download needs, and report their own peak.
   const double download_rss_mib = peak_rss_mib();
+  const double overhead = verify_overhead(nginx, served.path(), large_bytes);
+  const double verify_ms = verify_tree_ms();
   double manifest_ms = 0;
   report_manifest_scans(manifest_ms);
   const CapRatios cap = cap_ratios(served, nginx);
   std::printf(
       "ratio small=%.3f small_par=%.3f lat=%.3f lat_par=%.3f large=%.3f rss_mib=%.1f "
-      "manifest_ms=%.1f resume_bytes=%.3f cap=%.4f cap_one=%.4f\n",
+      "manifest_ms=%.1f resume_bytes=%.3f cap=%.4f cap_one=%.4f verify_overhead=%.3f "
+      "verify_ms=%.1f\n",
       small.sequential, small.parallel, lat.sequential, lat.parallel, large, download_rss_mib,
-      manifest_ms, resume, cap.parallel, cap.one);
+      manifest_ms, resume, cap.parallel, cap.one, overhead, verify_ms);
   return 0;
 }
 

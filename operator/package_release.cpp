@@ -1,15 +1,18 @@
 #include "operator/package_release.hpp"
 
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <optional>
 
 #include "core/text_lines.hpp"
-#include "operator/content_hash.hpp"
+#include "operator/command_line.hpp"
 #include "operator/publish_rules.hpp"
+#include "operator/signing.hpp"
 #include "platform/files.hpp"
 #include "update/manifest.hpp"
 #include "update/package_files.hpp"
+#include "update/sums.hpp"
 
 namespace tarvel {
 namespace {
@@ -25,6 +28,7 @@ constexpr std::string_view kStateMandatory = "mandatory ";
 constexpr std::string_view kStateSource = "source ";
 constexpr std::string_view kStateTarget = "target ";
 constexpr std::string_view kStateFile = "file ";
+constexpr std::string_view kStateSerial = "serial ";
 
 // What the previous release left in the state file.
 struct State {
@@ -32,6 +36,7 @@ struct State {
   std::string mandatory_header;
   std::string source;
   std::string target;
+  std::uint64_t serial = 0;                   // of the sums files; 0 before the first
   std::map<std::string, std::string> hashes;  // relative path -> content hash
 };
 
@@ -39,6 +44,7 @@ struct State {
 struct PackageFile {
   std::string relative;  // "/" between folders
   std::string hash;
+  std::uint64_t size = 0;
   std::string line;  // its manifest line
 };
 
@@ -60,6 +66,14 @@ std::string joined(const std::string& folder, const std::string& name) {
 std::string state_name_for(const std::string& install_name) {
   const std::string tail = std::string("_") + kInstallKind + std::string(kManifestSuffix);
   return install_name.substr(0, install_name.size() - tail.size()) + kStateSuffix;
+}
+
+std::string without_announcement(std::string_view text) {
+  std::string out;
+  for (const std::string_view line : text_lines(text)) {
+    if (line != kSumsAnnouncement) out.append(line).append("\n");
+  }
+  return out;
 }
 
 // Every file below the folder, by path relative to the package folder. A
@@ -113,6 +127,13 @@ std::optional<State> parse_state(std::string_view text, const std::string& name,
       state.source = value(kStateSource);
     } else if (line.starts_with(kStateTarget)) {
       state.target = value(kStateTarget);
+    } else if (line.starts_with(kStateSerial)) {
+      long long serial = 0;
+      if (!read_number(value(kStateSerial), 0, std::numeric_limits<long long>::max(), serial)) {
+        problems.push_back(name + ": cannot read the serial \"" + value(kStateSerial) + "\"");
+        return std::nullopt;
+      }
+      state.serial = static_cast<std::uint64_t>(serial);
     } else if (line.starts_with(kStateFile) && line.find(' ', kStateFile.size()) != line.npos) {
       const std::string rest = value(kStateFile);
       const auto space = rest.find(' ');
@@ -130,10 +151,11 @@ std::optional<State> parse_state(std::string_view text, const std::string& name,
 }
 
 std::string state_text(const std::string& version_header, const std::string& mandatory_header,
-                       const std::string& source, const std::string& target,
+                       const std::string& source, const std::string& target, std::uint64_t serial,
                        const std::vector<PackageFile>& package) {
   std::string text = std::string(kStateComment) + "\n";
   text.append(kStateVersion).append(version_header).append("\n");
+  text.append(kStateSerial).append(std::to_string(serial)).append("\n");
   if (!mandatory_header.empty()) text.append(kStateMandatory).append(mandatory_header).append("\n");
   text.append(kStateSource).append(source).append("\n");
   text.append(kStateTarget).append(target).append("\n");
@@ -208,12 +230,12 @@ class Publisher {
         problem(std::move(refused));
         continue;
       }
-      const auto hash = file_sha256(files_.native_path(joined(release_.package_dir, relative)));
-      if (!hash) {
+      const auto sum = file_sum(files_.native_path(joined(release_.package_dir, relative)));
+      if (!sum) {
         problem(relative + ": cannot be read");
         continue;
       }
-      package_.push_back({relative, *hash, *line});
+      package_.push_back({relative, sum->sha256, sum->size, *line});
     }
     if (found.empty() && result_.ok()) problem(release_.package_dir + ": no files to publish");
     result_.files = static_cast<int>(package_.size());
@@ -222,7 +244,11 @@ class Publisher {
   // Manifests written into the package folder itself are not part of it.
   bool is_own_output(const std::string& relative) const {
     const bool same_folder = folder_path(release_.package_dir) == folder_path(release_.out_dir);
-    return same_folder && (relative == result_.install_name || relative == result_.update_name ||
+    std::string name = relative;
+    for (const std::string_view suffix : {kSignatureSuffix, kSumsSuffix}) {
+      if (name.ends_with(suffix)) name.resize(name.size() - suffix.size());
+    }
+    return same_folder && (name == result_.install_name || name == result_.update_name ||
                            relative == result_.state_name);
   }
 
@@ -288,8 +314,8 @@ class Publisher {
     std::string install = headers;
     for (const PackageFile& file : package_) install += file.line + "\n";
 
-    std::string update = history_.value_or("");
-    if (!update.empty() && update.back() != '\n') update += "\n";
+    // The history keeps one announcement, at its end.
+    std::string update = without_announcement(history_.value_or(""));
     if (!mandatory.empty() && mandatory != previous_mandatory) update += mandatory + "\n";
     update += result_.version_header + "\n";
     // The history starts with a bare header: launchers that installed this
@@ -300,11 +326,36 @@ class Publisher {
         update += file.line + "\n";
       }
     }
+    result_.serial = previous_ ? previous_->serial + 1 : 1;
+    // Launchers ask for the sums of a manifest that says they are published.
+    install += std::string(kSumsAnnouncement) + "\n";
+    update += std::string(kSumsAnnouncement) + "\n";
     // The state goes last: until it is written, a rerun sees the release as new.
     write(result_.install_name, install);
     write(result_.update_name, update);
-    write(result_.state_name,
-          state_text(result_.version_header, current_mandatory, source_, target_, package_));
+    write_sums(result_.install_name, install);
+    write_sums(result_.update_name, update);
+    write(result_.state_name, state_text(result_.version_header, current_mandatory, source_,
+                                         target_, result_.serial, package_));
+  }
+
+  // Each manifest's sums name every file of the package: an update may
+  // fetch any of them, and the launcher records them all.
+  void write_sums(const std::string& manifest_name, const std::string& manifest) {
+    Sums sums{sha256_hex(manifest), result_.version_header, result_.serial, {}};
+    for (const PackageFile& file : package_) {
+      sums.files[sums_key(source_ + file.relative)] = {file.hash, file.size};
+    }
+    const std::string name = manifest_name + kSumsSuffix;
+    const std::string text = sums_text(sums);
+    write(name, text);
+    if (release_.signing_key.empty()) return;
+    const std::optional<std::string> signature = sign_text(release_.signing_key, text);
+    if (!signature) {
+      problem(name + ": the signing key is not an Ed25519 private key");
+      return;
+    }
+    write(name + kSignatureSuffix, *signature + "\n");
   }
 
   void write(const std::string& name, const std::string& text) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,9 @@ struct PackageRelease {
   std::string target;
   std::string package_dir;  // the package's files
   std::string out_dir;      // where the manifests and the state file go
+  // Ed25519 private key (base64 of its seed) that signs the sums files; ""
+  // writes them unsigned.
+  std::string signing_key{};
 };
 
 struct ReleaseResult {
@@ -32,6 +36,7 @@ struct ReleaseResult {
   std::string state_name;
   std::string version_header;  // "$version-" + the label
   int files = 0;               // entries of the installation manifest
+  std::uint64_t serial = 0;    // of this release's sums files
   // Since the previous release (relative paths, sorted): what the update
   // manifest lists for this release, and what is gone. Launchers delete
   // nothing, so removed files stay on players' machines.
@@ -44,11 +49,12 @@ struct ReleaseResult {
   [[nodiscard]] bool ok() const { return problems.empty(); }
 };
 
-// Writes the package's installation manifest (the whole package) and its
+// Writes the package's installation manifest (the whole package), its
 // update manifest (the previous update manifest's lines, then this release's
 // header and a line for every file new or changed since the previous
-// release), and keeps a content hash of every file in a state file beside
-// them for the next release. Refuses, writing nothing, a file name that
+// release), a sums file beside each (signed with the release's key when it
+// has one; the serial one higher than the previous release's), and keeps a content hash of every
+// file in a state file beside them for the next release. Refuses, writing nothing, a file name that
 // launchers would fetch or place wrongly, and a label that would make
 // launchers find the wrong place in the history.
 [[nodiscard]] ReleaseResult publish_package(Files& files, const PackageRelease& release);

@@ -5,6 +5,7 @@
 
 #include "operator/package_release.hpp"
 #include "operator/script_movie_page.hpp"
+#include "operator/signing.hpp"
 #include "platform/files.hpp"
 
 namespace tarvel {
@@ -95,6 +96,7 @@ constexpr const char* kConfigTemplate =
     "  <AutoLogin>true</AutoLogin>\n"
     "  <more_game>{base}more/</more_game>\n"
     "  <linkLabel>slotmania,videopoker,blackjack,rngroulette,keno</linkLabel>\n"
+    "  <UpdateKey>{update_key}</UpdateKey>\n"
     "</Config>\n";
 
 // Bytes standing in for images and sounds: the same for the same name and
@@ -134,6 +136,7 @@ class SampleWriter {
     std::error_code ignored;
     std::filesystem::remove_all(path(kSampleTree), ignored);
     std::filesystem::remove_all(path(kSampleClient), ignored);
+    take_signing_key();
     for (int r = 1; r <= release && problems_.empty(); ++r) publish_release(r);
     if (problems_.empty()) write_server_files();
     if (problems_.empty()) write_client();
@@ -159,6 +162,7 @@ class SampleWriter {
   // Writes a package's files for this release and publishes it.
   void package(const std::string& folder, PackageRelease release, const Contents& contents) {
     for (const auto& [name, bytes] : contents) put(tree(folder + "/" + name), bytes);
+    release.signing_key = key_.private_key;
     release.package_dir = path(tree(folder));
     release.out_dir = path(tree(folder.substr(0, folder.rfind('/'))));
     const ReleaseResult result = publish_package(files_, release);
@@ -214,8 +218,8 @@ class SampleWriter {
   std::string config_file() const { return filled(kConfigTemplate); }
 
   std::string filled(std::string text) const {
-    const std::pair<std::string_view, std::string_view> kFields[] = {{"{base}", base_},
-                                                                     {"{key}", kSampleKey}};
+    const std::pair<std::string_view, std::string_view> kFields[] = {
+        {"{base}", base_}, {"{key}", kSampleKey}, {"{update_key}", key_.public_key}};
     for (const auto& [field, value] : kFields) {
       for (auto at = text.find(field); at != std::string::npos; at = text.find(field, at)) {
         text.replace(at, field.size(), value);
@@ -253,7 +257,26 @@ class SampleWriter {
     }
   }
 
+  // The sample signs every release with one key, kept beside the tree (never
+  // served), so that players of an earlier release accept the next one.
+  void take_signing_key() {
+    const auto kept = files_.read(path(kSampleSigningKey));
+    std::string seed = kept ? kept->substr(0, kept->find('\n')) : std::string();
+    if (const auto public_key = public_key_of(seed)) {
+      key_ = {seed, *public_key};
+      return;
+    }
+    const auto made = generate_key_pair();
+    if (!made) {
+      problems_.push_back("no signing key could be made");
+      return;
+    }
+    key_ = *made;
+    put(kSampleSigningKey, key_.private_key + "\n");
+  }
+
   Files& files_;
+  KeyPair key_;
   std::string dir_;
   std::string base_;
   std::vector<std::string>& problems_;

@@ -16,6 +16,9 @@ inline constexpr const char* kSamplePassword = "demo";
 inline constexpr const char* kSampleTree = "www";       // the operator tree, served
 inline constexpr const char* kSampleClient = "client";  // a new application directory's files
 inline constexpr const char* kSampleAccounts = "accounts.txt";
+// The key that signs the sample's sums files; its public half is in the
+// sample's Config.xml.
+inline constexpr const char* kSampleSigningKey = "update-key";
 
 // Writes a sample client into dir, every package published with the
 // operator's manifest tool release by release up to release (1 or more):

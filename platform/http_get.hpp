@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,19 @@ struct ResumePoint {
   // The answer's strong ETag, or else its Last-Modified date; a body without
   // one cannot be continued, since nothing would tell a changed file.
   std::string validator;
+};
+
+// Tells whether a body is the one expected (its size and digest), fed with
+// its bytes as they arrive. A body that does not match is never put in
+// place: the attempt fails like a broken transfer and is tried again.
+class BodyCheck {
+ public:
+  virtual ~BodyCheck() = default;
+  // The body starts again from its first byte.
+  virtual void restart() = 0;
+  virtual void add(const char* data, std::size_t size) = 0;
+  // After the last byte: whether what was added is the expected body.
+  [[nodiscard]] virtual bool matches() = 0;
 };
 
 // Where the body of a response goes. The transfer calls open() once the
@@ -36,6 +50,9 @@ class HttpSink {
   [[nodiscard]] virtual bool open(std::uint64_t offset, const std::string& validator) = 0;
   [[nodiscard]] virtual bool write(const char* data, std::size_t size) = 0;
   [[nodiscard]] virtual bool commit() = 0;
+  // Asked once the whole body arrived, before commit(): false when it is
+  // not the body expected, which then counts as a broken transfer.
+  [[nodiscard]] virtual bool body_matches() { return true; }
 
   // The attempt broke off. A sink may keep what it holds for resume_point();
   // by default it drops it.
@@ -108,6 +125,8 @@ struct HttpResult {
 struct FileTransfer {
   std::string address;
   std::string target;
+  // What the body must be to be put in place; none takes any complete body.
+  std::shared_ptr<BodyCheck> check = nullptr;
 };
 
 // Hears how each file of a batch ended, on the thread that runs the batch.

@@ -22,15 +22,30 @@ printf 'reel' > "$work/www/games/slot/img/reel.png"
 grep -q 'common_slot_install.xml: $version-1.0, 2 files' "$work/out.txt" || fail "$(cat "$work/out.txt")"
 [ "$(cat "$work/www/games/common_slot_install.xml")" = "\$version-1.0
 slot/img/reel.png,games\\slot\\img\\
-slot/slot.swf,games\\slot\\" ] || fail "installation manifest: $(cat "$work/www/games/common_slot_install.xml")"
+slot/slot.swf,games\\slot\\
+#tarvel-sums" ] || fail "installation manifest: $(cat "$work/www/games/common_slot_install.xml")"
+
+grep -q '^serial 1$' "$work/www/games/common_slot_install.xml.sums" || fail "no sums beside the manifest"
+
+# A key pair, the secret half for the owner only; the next release is signed
+# and its serial grows.
+(cd "$work" && "$manifest" keygen) > "$work/key.txt" || fail "keygen: $(cat "$work/key.txt")"
+[ "$(stat -c %a "$work/update-key")" = 600 ] || fail "the secret key is readable by others"
+grep -q "<UpdateKey>$(cat "$work/update-key.pub")</UpdateKey>" "$work/key.txt" || fail "$(cat "$work/key.txt")"
+if (cd "$work" && "$manifest" keygen) 2> "$work/err.txt"; then fail "keygen overwrote a key"; fi
+printf 'chip' > "$work/www/games/slot/img/chip.png"
+"$manifest" --group common --package slot --version 1.1 --sign "$work/update-key" \
+  --target 'games\slot\' "$work/www/games/slot" > "$work/out.txt" || fail "$(cat "$work/out.txt")"
+grep -q 'serial 2' "$work/out.txt" || fail "$(cat "$work/out.txt")"
+[ -s "$work/www/games/common_slot_update.xml.sums.sig" ] || fail "the update's sums are not signed"
 
 # A refused name writes nothing and says which file; a usage mistake says how.
 printf 'x' > "$work/www/games/slot/img/two words.png"
-if "$manifest" --group common --package slot --version 1.1 "$work/www/games/slot" 2> "$work/err.txt"; then
+if "$manifest" --group common --package slot --version 1.2 "$work/www/games/slot" 2> "$work/err.txt"; then
   fail "a name with a space was published"
 fi
 grep -q 'img/two words.png: holds a space' "$work/err.txt" || fail "$(cat "$work/err.txt")"
-grep -qx '\$version-1.0' "$work/www/games/common_slot_update.xml" || fail "the update manifest changed"
+[ "$(tail -n2 "$work/www/games/common_slot_update.xml" | head -n1)" = 'slot/img/chip.png,games\slot\img\' ] || fail "the update manifest changed"
 set +e
 "$manifest" --package slot "$work/www/games/slot" 2> "$work/err.txt"; code=$?
 set -e

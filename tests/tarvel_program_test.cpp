@@ -7,11 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "operator/package_release.hpp"
+#include "platform/posix/posix_files.hpp"
 #include "tests/support/launcher_process.hpp"
+#include "tests/support/package_site.hpp"
 #include "tests/support/request_service_double.hpp"
 #include "tests/support/temp_dir.hpp"
+#include "tests/support/test_app.hpp"
 #include "tests/support/test_http_server.hpp"
 #include "tests/support/whole_road.hpp"
+#include "update/game_package.hpp"
 
 namespace tarvel {
 namespace {
@@ -24,14 +29,17 @@ struct LauncherRun {
   std::string transcript;
 };
 
-// Starts the launcher in directory and waits for it to end.
-LauncherRun run_launcher(const std::string& directory, const testing::TempDir& scratch) {
+// Starts the launcher in directory (with the one argument, if any) and waits
+// for it to end.
+LauncherRun run_launcher(const std::string& directory, const testing::TempDir& scratch,
+                         const std::string& argument = {}) {
   const std::string runtime = scratch / "run";
   ::mkdir(runtime.c_str(), 0700);
   // XDG_RUNTIME_DIR holds the single-instance lock: one per run, so runs in
   // parallel never meet.
-  testing::LauncherProcess launcher(TARVEL_LOOPBACK_PROGRAM, directory,
-                                    {"XDG_RUNTIME_DIR=" + runtime}, kRunLimitSeconds);
+  testing::LauncherProcess launcher(
+      TARVEL_LOOPBACK_PROGRAM, directory, {"XDG_RUNTIME_DIR=" + runtime}, kRunLimitSeconds,
+      argument.empty() ? std::vector<std::string>{} : std::vector<std::string>{argument});
   LauncherRun run;
   run.exit_code = launcher.wait_exit();
   run.transcript = launcher.transcript();
@@ -169,6 +177,57 @@ TEST(TarvelProgram, TheWholeRoadThenASecondRunFindsEverythingCurrent) {
   for (const std::string& path : w.site.requested(before)) {
     EXPECT_TRUE(path.ends_with(".xml")) << "fetched again: " << path;
   }
+}
+
+}  // namespace
+}  // namespace tarvel
+
+namespace tarvel {
+namespace {
+
+// A package published with its sums and installed: what --verify and
+// --repair work on.
+TEST(TarvelProgram, VerifyReportsWhatBrokeAndRepairFetchesOnlyThat) {
+  testing::TempDir site;
+  testing::TestHttpServer server(site.path());
+  site.write("games/slot/slot.swf", "movie");
+  site.write("games/slot/images/table.png", std::string(100000, 't'));
+  PosixFiles site_files(site.path());
+  ASSERT_TRUE(publish_package(site_files, {.group = "common",
+                                           .package = "slot",
+                                           .version = "1.0",
+                                           .mandatory = "",
+                                           .source = "GAMES/slot/",
+                                           .target = "games\\slot\\",
+                                           .package_dir = site / "games/slot",
+                                           .out_dir = site / "games"})
+                  .ok());
+  testing::TestApp t;
+  t.app.settings().set_game_url(server.url("games/"));
+  ASSERT_TRUE(install_game_package(t.app, "slot", "common", kSourceGameUrl));
+  testing::TempDir scratch;
+
+  const LauncherRun clean = run_launcher(t.dir.path(), scratch, "--verify");
+  EXPECT_EQ(clean.exit_code, 0) << clean.transcript;
+  EXPECT_NE(clean.transcript.find("checked 2 files (100005 bytes) of 1 packages: all as installed"),
+            std::string::npos)
+      << clean.transcript;
+
+  ASSERT_EQ(std::remove((t.dir / "games/slot/slot.swf").c_str()), 0);
+  const std::size_t before = server.requests().size();
+  const LauncherRun broken = run_launcher(t.dir.path(), scratch, "--verify");
+  EXPECT_EQ(broken.exit_code, 1);
+  EXPECT_TRUE(testing::in_order(broken.transcript,
+                       {"missing: games\\slot\\slot.swf", "a repair fetches 1 files, 5 bytes"}))
+      << broken.transcript;
+
+  const LauncherRun repair = run_launcher(t.dir.path(), scratch, "--repair");
+  EXPECT_EQ(repair.exit_code, 0) << repair.transcript;
+  EXPECT_NE(repair.transcript.find("repaired 1 of 1 files"), std::string::npos);
+  EXPECT_EQ(t.dir.read("games/slot/slot.swf"), "movie");
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), before + 1) << "only the broken file";
+  EXPECT_EQ(requests.back().path, "games/slot/slot.swf");
 }
 
 }  // namespace

@@ -17,6 +17,9 @@ constexpr long kDirectConnectTimeoutMs = 30000;
 constexpr long kStallSeconds = 60;
 constexpr long kHttpOk = 200;
 constexpr std::uint64_t kBytesPerKib = 1024;
+constexpr long kHttpNotFound = 404;
+constexpr long kHttpGone = 410;
+constexpr std::size_t kDocumentLimitBytes = std::size_t{64} << 20;
 // The settings file is never deleted ahead of its download: a failed fetch
 // must leave the launcher's settings in place.
 constexpr const char* kKeptOnFailure = "setup.xml";
@@ -107,7 +110,42 @@ class ListProgress final : public BatchObserver {
   std::optional<std::size_t> failed_;
 };
 
+// Keeps a document in memory up to a limit: a hostile server's endless one
+// must not take the player's memory with it.
+class LimitedSink final : public HttpSink {
+ public:
+  bool open(std::uint64_t offset, const std::string& /*validator*/) override {
+    body_.clear();
+    return offset == 0;
+  }
+  bool write(const char* data, std::size_t size) override {
+    if (body_.size() + size > kDocumentLimitBytes) return false;
+    body_.append(data, size);
+    return true;
+  }
+  bool commit() override { return true; }
+  void abandon() override { body_.clear(); }
+  std::string& body() { return body_; }
+
+ private:
+  std::string body_;
+};
+
 }  // namespace
+
+Fetched fetch_document(App& app, const std::string& address, std::string& body) {
+  const DownloadMode mode = download_mode(app.settings().first_log());
+  LimitedSink sink;
+  const HttpResult result = app.http_get().get(address + request_suffix(app, mode.method),
+                                               transfer_options(app, mode.method), sink);
+  if (result.ok()) {
+    body = std::move(sink.body());
+    return Fetched::found;
+  }
+  const bool missing = result.outcome == HttpResult::Outcome::status &&
+                       (result.status == kHttpNotFound || result.status == kHttpGone);
+  return missing ? Fetched::missing : Fetched::failed;
+}
 
 DownloadMode download_mode(const std::string& first_log) {
   using Method = DownloadMode::Method;
@@ -150,7 +188,8 @@ bool download_files(App& app, const std::vector<FileDownload>& files) {
   std::vector<FileTransfer> transfers;
   transfers.reserve(files.size());
   for (const FileDownload& file : files) {
-    transfers.push_back({file.address + suffix, app.files().native_path(file.local_path)});
+    transfers.push_back(
+        {file.address + suffix, app.files().native_path(file.local_path), file.check});
   }
   ListProgress progress(app.settings(), files.size());
   if (app.http_get().get_files(transfers, transfer_options(app, mode.method),

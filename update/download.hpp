@@ -1,9 +1,11 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/clock.hpp"
+#include "platform/http_get.hpp"
 
 namespace tarvel {
 
@@ -36,10 +38,24 @@ struct DownloadMode {
 [[nodiscard]] bool download_file(App& app, const std::string& address,
                                  const std::string& local_path);
 
+// How fetching a small document ended.
+enum class Fetched {
+  found,    // the whole document
+  missing,  // the server has none at the address (404 or 410)
+  failed,   // no answer, a broken transfer, another status, or too large
+};
+
+// Fetches a small document (at most 64 MiB) into memory, with the transfer
+// settings of download_file. Posts no progress and reports nothing: the
+// caller decides what a missing or failed document means.
+[[nodiscard]] Fetched fetch_document(App& app, const std::string& address, std::string& body);
+
 // One file of a list: where it comes from and where it goes.
 struct FileDownload {
   std::string address;
   std::string local_path;  // launcher form, absolute or relative to the application directory
+  // What the file must be; a body that differs is a failed transfer (retried).
+  std::shared_ptr<BodyCheck> check = nullptr;
   bool operator==(const FileDownload&) const = default;
 };
 

@@ -12,6 +12,7 @@
 #include "core/text_lines.hpp"
 #include "update/download.hpp"
 #include "update/package_files.hpp"
+#include "update/release_check.hpp"
 
 namespace tarvel {
 namespace {
@@ -46,26 +47,6 @@ std::optional<std::string> manifest_text(App& app, const std::string& path) {
 // the installation routines refuse it outright.
 std::string file_text(App& app, const std::string& path) {
   return manifest_text(app, path).value_or(std::string());
-}
-
-// A line as a terminal can show it: control characters and bytes outside
-// printable ASCII written as \xNN, so a hostile line cannot drive the
-// terminal. Backslashes stay as they are, so the line can be found in the
-// manifest.
-std::string printable(std::string_view line) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (const char c : line) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7f) {
-      out.push_back(c);
-    } else {
-      out += "\\x";
-      out.push_back(kHex[byte >> 4]);
-      out.push_back(kHex[byte & 0xf]);
-    }
-  }
-  return out;
 }
 
 // A control character in a name would cut it short or change it on its way
@@ -229,13 +210,11 @@ bool read_for_install(App& app, const std::string& path, std::string& text) {
 }
 
 bool download_entries(App& app, const EntryList& entries, const std::string& local_base,
-                      const std::string& address_base) {
-  const std::string common_url = app.settings().common_url();
-  const std::string game_url = app.settings().game_url();
-  std::vector<EntryTransfer> transfers;
-  transfers.reserve(entries.size());
-  for (const ManifestEntry& entry : entries) {
-    transfers.push_back(entry_transfer(entry, common_url, game_url, local_base, address_base));
+                      const std::string& address_base, const std::string& manifest_path,
+                      const Sums* sums) {
+  std::vector<EntryTransfer> transfers = entry_transfers(app, entries, local_base, address_base);
+  if (sums != nullptr && !attach_body_checks(*sums, entries, transfers, manifest_path)) {
+    return install_failed(app);
   }
   return download_files(app, transfers);
 }
@@ -246,6 +225,22 @@ std::string after_prefix(const std::string& remote, std::size_t prefix_size) {
 }
 
 }  // namespace
+
+std::string printable(std::string_view line) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (const char c : line) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7f) {
+      out.push_back(c);
+    } else {
+      out += "\\x";
+      out.push_back(kHex[byte >> 4]);
+      out.push_back(kHex[byte & 0xf]);
+    }
+  }
+  return out;
+}
 
 std::string last_label(std::string_view text, std::string_view marker) {
   std::string_view label;
@@ -359,6 +354,19 @@ EntryTransfer entry_transfer(const ManifestEntry& entry, const std::string& comm
   return {std::move(address), local_base + entry.target_folder + entry.file_name};
 }
 
+std::vector<EntryTransfer> entry_transfers(App& app, const EntryList& entries,
+                                           const std::string& local_base,
+                                           const std::string& address_base) {
+  const std::string common_url = app.settings().common_url();
+  const std::string game_url = app.settings().game_url();
+  std::vector<EntryTransfer> transfers;
+  transfers.reserve(entries.size());
+  for (const ManifestEntry& entry : entries) {
+    transfers.push_back(entry_transfer(entry, common_url, game_url, local_base, address_base));
+  }
+  return transfers;
+}
+
 bool holds_label(std::string_view line, std::string_view label) {
   if (label.empty()) return true;
   const auto at = line.find(kVersionMarker);
@@ -406,18 +414,20 @@ bool read_delta_entries(App& app, const std::string& manifest_path,
 }
 
 bool install_full_manifest(App& app, EntryList& entries, const std::string& manifest_path,
-                           const std::string& local_base, const std::string& address_base) {
+                           const std::string& local_base, const std::string& address_base,
+                           const Sums* sums) {
   if (!read_full_entries(app, manifest_path, entries)) return install_failed(app);
-  return download_entries(app, entries, local_base, address_base);
+  return download_entries(app, entries, local_base, address_base, manifest_path, sums);
 }
 
 bool install_manifest_delta(App& app, EntryList& entries, const std::string& manifest_path,
                             const std::string& local_base, const std::string& address_base,
-                            const std::string& installed_label, const std::string& server_label) {
+                            const std::string& installed_label, const std::string& server_label,
+                            const Sums* sums) {
   entries.clear();
   if (installed_label == server_label) return true;
   if (!read_delta_entries(app, manifest_path, installed_label, entries)) return install_failed(app);
-  return download_entries(app, entries, local_base, address_base);
+  return download_entries(app, entries, local_base, address_base, manifest_path, sums);
 }
 
 std::string check_launcher_update(App& app) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "update/download.hpp"
+#include "update/sums.hpp"
 
 namespace tarvel {
 
@@ -40,6 +41,12 @@ void count_entries(App& app, const std::string& path);
 [[nodiscard]] std::string last_label(std::string_view text, std::string_view marker);
 [[nodiscard]] std::string version_type_of(std::string_view text);
 [[nodiscard]] int count_entry_lines(std::string_view text);
+
+// A text as a terminal can show it: control characters and bytes outside
+// printable ASCII written as \xNN, so a hostile line cannot drive the
+// terminal. Backslashes stay as they are, so the line can be found in the
+// manifest.
+[[nodiscard]] std::string printable(std::string_view line);
 
 // --- Names, folders, entries ---
 
@@ -86,6 +93,12 @@ using EntryTransfer = FileDownload;
                                            const std::string& local_base,
                                            const std::string& address_base);
 
+// The transfers of a list of entries, in the same order, with the address
+// settings of the record.
+[[nodiscard]] std::vector<EntryTransfer> entry_transfers(App& app, const EntryList& entries,
+                                                         const std::string& local_base,
+                                                         const std::string& address_base);
+
 // --- Installation ---
 
 // Whether the line's version label (from its first "$version" on) is exactly
@@ -109,20 +122,20 @@ using EntryTransfer = FileDownload;
 
 // Downloads every entry of the manifest; false at the first failed download,
 // and before any download when the manifest is refused (status 401).
+// With sums, every file must match its sum (see release_check.hpp).
 [[nodiscard]] bool install_full_manifest(App& app, EntryList& entries,
                                          const std::string& manifest_path,
                                          const std::string& local_base,
-                                         const std::string& address_base);
+                                         const std::string& address_base,
+                                         const Sums* sums = nullptr);
 
 // Downloads what the update manifest lists after the installed version;
 // nothing when the two labels are equal. False at the first failed download,
 // or when the manifest is refused as above.
-[[nodiscard]] bool install_manifest_delta(App& app, EntryList& entries,
-                                          const std::string& manifest_path,
-                                          const std::string& local_base,
-                                          const std::string& address_base,
-                                          const std::string& installed_label,
-                                          const std::string& server_label);
+[[nodiscard]] bool install_manifest_delta(
+    App& app, EntryList& entries, const std::string& manifest_path, const std::string& local_base,
+    const std::string& address_base, const std::string& installed_label,
+    const std::string& server_label, const Sums* sums = nullptr);
 
 // Fetches the server's settings copy as "glo_stp.xml" and answers its version
 // type when its version line differs from the version setting, else "".

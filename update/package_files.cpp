@@ -3,6 +3,7 @@
 #include "core/status.hpp"
 #include "update/download.hpp"
 #include "update/manifest.hpp"
+#include "update/release_check.hpp"
 
 namespace tarvel {
 
@@ -11,13 +12,26 @@ bool install_failed(App& app) {
   return false;
 }
 
+std::string installed_record_name(const std::string& install_name) {
+  return install_name + kInstalledSuffix;
+}
+
 bool install_package_from_scratch(App& app, const PackageSource& source,
                                   const std::string& install_name) {
   const std::string temp = source.directory + kFirstInstallPrefix + install_name;
-  if (!download_file(app, source.manifest_base + install_name, temp)) return false;
+  const std::string address = source.manifest_base + install_name;
+  if (!download_file(app, address, temp)) return false;
+  const std::string record = installed_record_name(install_name);
+  std::optional<Sums> sums;
+  if (!fetch_release_sums(app, address, temp, record, sums)) return false;
   count_entries(app, temp);
   EntryList entries;
-  if (!install_full_manifest(app, entries, temp, source.directory, source.url)) return false;
+  if (!install_full_manifest(app, entries, temp, source.directory, source.url,
+                             sums ? &*sums : nullptr)) {
+    return false;
+  }
+  record_installed(app, record, sums, entries,
+                   entry_transfers(app, entries, source.directory, source.url), true);
   // Renamed over the target in one step: the manifest appears only complete.
   if (!app.files().move(temp, source.directory + install_name)) return install_failed(app);
   return true;
@@ -29,12 +43,19 @@ bool apply_package_update(App& app, const PackageSource& source, const std::stri
   const std::string server_label = read_version_label(app, temp);
   if (server_label == installed_label) return true;
   if (manifest_holds_label(app, temp, installed_label)) {
+    const std::string record = installed_record_name(install_name);
+    std::optional<Sums> sums;
+    if (!fetch_release_sums(app, source.manifest_base + update_name, temp, record, sums)) {
+      return false;
+    }
     count_entries(app, temp);
     EntryList entries;
     if (!install_manifest_delta(app, entries, temp, source.directory, source.url, installed_label,
-                                server_label)) {
+                                server_label, sums ? &*sums : nullptr)) {
       return false;
     }
+    record_installed(app, record, sums, entries,
+                     entry_transfers(app, entries, source.directory, source.url), false);
   } else if (!install_package_from_scratch(app, source, install_name)) {
     // The history does not reach back to the installed version (the server
     // dropped old versions, or the local record is from elsewhere): no delta

@@ -34,6 +34,10 @@ inline constexpr const char* kUpdateKind = "update";
 // says. Always false.
 [[nodiscard]] bool install_failed(App& app);
 
+// The name of the record of what was installed of a package (see
+// release_check.hpp), beside its installation manifest.
+[[nodiscard]] std::string installed_record_name(const std::string& install_name);
+
 // Where one package's manifests come from and where its files go.
 struct PackageSource {
   std::string manifest_base;  // address the package's manifests are fetched from
@@ -43,6 +47,8 @@ struct PackageSource {
 
 // Installs a package that is not there yet: fetches its installation
 // manifest and every file it lists, then keeps the manifest as install_name.
+// Where the server publishes sums (or the update key asks for them), each
+// file must match its sum, and the record of what was installed is kept.
 // False when a download failed or the manifest could not take its name; the
 // package then still reads as not installed.
 [[nodiscard]] bool install_package_from_scratch(App& app, const PackageSource& source,

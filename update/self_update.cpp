@@ -1,6 +1,8 @@
 #include "update/self_update.hpp"
 
 #include <algorithm>
+#include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -9,13 +11,18 @@
 #include "core/settings_readers.hpp"
 #include "core/text_lines.hpp"
 #include "update/download.hpp"
+#include "update/manifest.hpp"
 #include "update/package_files.hpp"
+#include "update/release_check.hpp"
 
 namespace tarvel {
 namespace {
 
 constexpr const char* kKeptFileMarks[] = {".exe", ".dll", ".lib", ".dat"};
-constexpr const char* kKeptFileNames[] = {"Config.xml", "setup.xml", "glo_stp.xml"};
+// The launcher's record of its own release is kept too: a purge must not
+// let an older launcher in.
+constexpr const char* kKeptFileNames[] = {"Config.xml", "setup.xml", "glo_stp.xml",
+                                          kLauncherRecordName};
 constexpr const char* kKeptFolderNames[] = {"App_Images", "XMLFile"};
 
 // Config.xml is fetched under this name and renamed over the old one only
@@ -58,13 +65,55 @@ struct Replacement {
   std::string address;     // url + exe_name
   std::string url;
   std::string directory;
+  std::optional<Sums> sums = std::nullopt;  // of the release, when the server publishes them
+  std::optional<FileSum> executable_sum = std::nullopt;
 };
+
+// Reads the sums published beside the server's settings copy, which stands
+// for the launcher's release as a manifest does for a package. False when
+// the release is refused.
+bool check_release(App& app, Replacement& r, const std::string& exe_name) {
+  const std::string settings_copy = app.settings().server_settings_copy_name();
+  if (!is_plain_file_name(settings_copy)) {
+    if (configured_update_key(app).empty()) return true;
+    std::fprintf(stderr,
+                 "tarvel: no settings copy to check the launcher's release with, refused\n");
+    return install_failed(app);
+  }
+  if (!fetch_release_sums(app, r.url + kSettingsFileName, settings_copy, kLauncherRecordName,
+                          r.sums)) {
+    return false;
+  }
+  if (!r.sums) return true;
+  const auto listed = r.sums->files.find(exe_name);
+  if (listed == r.sums->files.end()) {
+    std::fprintf(stderr, "tarvel: %s%s: gives no sum for the launcher \"%s\", refused\n",
+                 kSettingsFileName, kSumsSuffix, printable(exe_name).c_str());
+    return install_failed(app);
+  }
+  r.executable_sum = listed->second;
+  return true;
+}
+
+// The launcher's files are not part of the client tree (the running program
+// cannot be repaired under itself): the record keeps the release's serial.
+void record_release(App& app, const Replacement& r) {
+  if (!r.sums) return;
+  InstalledRecord record;
+  record.version = r.sums->version;
+  record.serial = r.sums->serial;
+  (void)app.files().write(kLauncherRecordName, installed_record_text(record));
+}
 
 Replacement replacement(App& app) {
   const SettingsValues values = app.settings().snapshot();
-  return {values.application_directory + values.exe_name,
-          backup_name(values.exe_name, app.clock().utc_now()), values.url + values.exe_name,
-          values.url, values.application_directory};
+  Replacement r;
+  r.executable = values.application_directory + values.exe_name;
+  r.backup = backup_name(values.exe_name, app.clock().utc_now());
+  r.address = values.url + values.exe_name;
+  r.url = values.url;
+  r.directory = values.application_directory;
+  return r;
 }
 
 // Moves the running executable out of the way. A launcher that is not where
@@ -75,8 +124,17 @@ bool set_aside(App& app, const Replacement& r) {
   return app.files().move(r.executable, r.backup);
 }
 
+// A file of the launcher's release, checked against its sum when the
+// release has sums.
+bool fetch_release_file(App& app, const std::string& address, const std::string& target,
+                        const std::optional<FileSum>& sum) {
+  if (!sum) return download_file(app, address, target);
+  return download_files(app, {{address, target, body_check(*sum)}});
+}
+
 bool fetch_executable(App& app, const Replacement& r) {
-  return download_file(app, r.address, r.executable) && app.shell().mark_executable(r.executable);
+  return fetch_release_file(app, r.address, r.executable, r.executable_sum) &&
+         app.shell().mark_executable(r.executable);
 }
 
 // Leaves the folder as it was before the replacement began.
@@ -90,8 +148,16 @@ void put_back(App& app, const Replacement& r) {
 }
 
 void fetch_config(App& app, const Replacement& r) {
+  std::optional<FileSum> sum;
+  if (r.sums) {
+    // A release that vouches for its files but not for Config.xml leaves the
+    // configuration (and the update key in it) as it is.
+    const auto listed = r.sums->files.find(kConfigFileName);
+    if (listed == r.sums->files.end()) return;
+    sum = listed->second;
+  }
   const std::string temp = r.directory + kConfigDownloadName;
-  if (download_file(app, r.url + kConfigFileName, temp)) {
+  if (fetch_release_file(app, r.url + kConfigFileName, temp, sum)) {
     (void)app.files().move(temp, r.directory + kConfigFileName);
   }
 }
@@ -102,6 +168,7 @@ void finish_replacement(App& app, const Replacement& r) {
     (void)app.shell().move_replacing(settings_copy, kSettingsFileName);
   }
   fetch_config(app, r);
+  record_release(app, r);
   // Where the old program still runs from its file, this delete fails; the
   // start-up cleanup removes the backup on a later start.
   (void)app.files().remove_file(r.backup);
@@ -114,7 +181,11 @@ void replace_executable(App& app) {
     app.settings().set_restart_pending(0);
     return;
   }
-  const Replacement r = replacement(app);
+  Replacement r = replacement(app);
+  if (!check_release(app, r, app.settings().exe_name())) {
+    app.settings().set_restart_pending(0);
+    return;
+  }
   if (!set_aside(app, r)) {
     app.settings().set_restart_pending(0);
     return;

@@ -14,6 +14,9 @@ inline constexpr const char* kReleaseFlash = "flash";  // purge the client tree
 inline constexpr const char* kReleaseExe = "exe";      // replace the launcher
 inline constexpr const char* kReleaseFull = "full";    // both
 
+// The record of the launcher's own release (its serial), beside it.
+inline constexpr const char* kLauncherRecordName = "launcher.installed";
+
 inline constexpr const char* kRestartMessage =
     "Please Run the Application again...New Updates Installed";
 inline constexpr const char* kRestartCaption = "Message";

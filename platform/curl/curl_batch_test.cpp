@@ -269,3 +269,61 @@ TEST_F(CurlBatchTest, LeftoversBesideTheTargetsGoOnceEveryFileArrived) {
 
 }  // namespace
 }  // namespace tarvel
+
+namespace tarvel {
+namespace {
+
+// Wants exactly the expected bytes, and counts what it was fed.
+struct ExactBody final : BodyCheck {
+  explicit ExactBody(std::string bytes) : expected(std::move(bytes)) {}
+  void restart() override { seen.clear(); }
+  void add(const char* data, std::size_t size) override {
+    seen.append(data, size);
+    fed += size;
+  }
+  bool matches() override { return seen == expected; }
+  std::string expected;
+  std::string seen;
+  std::size_t fed = 0;
+};
+
+TEST_F(CurlBatchTest, ACheckSeesTheWholeFileEvenResumedAndAMismatchIsFetchedAgain) {
+  // Cut off once and continued: the check still sees every byte, the kept
+  // part read back from disk.
+  server.set_fault("pkg/big.bin", Fault::short_body, 1);
+  auto whole = std::make_shared<ExactBody>(bytes(kBig, 'b'));
+  FileTransfer big{server.url("pkg/big.bin"), local / "big.bin", whole};
+  ASSERT_TRUE(http.get_files({big}, {}, 4, ended));
+  EXPECT_EQ(local.read("big.bin"), bytes(kBig, 'b'));
+  EXPECT_EQ(requests_since(0).size(), 2u);
+  EXPECT_FALSE(requests_since(0).back().range.empty()) << "continued, not started over";
+
+  // Bytes other than the expected ones: asked for again, then failed, and
+  // nothing put in place, small (held in memory) or large (on disk).
+  for (const char* name : {"small.swf", "big.bin"}) {
+    SCOPED_TRACE(name);
+    const std::size_t before = server.requests().size();
+    Ended each;
+    FileTransfer wrong{server.url(std::string("pkg/") + name),
+                       local / ("wrong-" + std::string(name)),
+                       std::make_shared<ExactBody>("something else")};
+    EXPECT_FALSE(http.get_files({wrong}, {}, 4, each));
+    ASSERT_EQ(each.results.size(), 1u);
+    EXPECT_EQ(each.results[0].second, Outcome::transfer);
+    EXPECT_EQ(server.requests().size() - before, 4u) << "the first try and three retries";
+    EXPECT_FALSE(local.exists("wrong-" + std::string(name)));
+    EXPECT_EQ(names_in(local.path()), (Names{"big.bin"})) << "no part left behind";
+  }
+
+  // A body cut short without a length looks whole to HTTP: only the check tells.
+  for (const bool checked : {false, true}) {
+    server.set_fault("pkg/small.swf", Fault::cut_unsized, 1);
+    FileTransfer small{server.url("pkg/small.swf"), local / "small.swf"};
+    if (checked) small.check = std::make_shared<ExactBody>(bytes(10000, 'a'));
+    ASSERT_TRUE(http.get_files({small}, {}, 4, ended));
+    EXPECT_EQ(local.read("small.swf").size(), checked ? 10000u : 5000u);
+  }
+}
+
+}  // namespace
+}  // namespace tarvel

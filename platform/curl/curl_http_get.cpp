@@ -21,6 +21,7 @@ class LentSink final : public BatchSink {
     return sink_.write(data, size);
   }
   [[nodiscard]] bool commit() override { return sink_.commit(); }
+  [[nodiscard]] bool body_matches() override { return sink_.body_matches(); }
   void interrupt() override { sink_.interrupt(); }
   void abandon() override { sink_.abandon(); }
 
@@ -81,7 +82,7 @@ bool CurlHttpGet::get_files(const std::vector<FileTransfer>& files, const HttpGe
   CurlBatch batch(settings_, options, max_connections);
   const auto sink_for = [&](std::size_t index, WriteBehind& writer) {
     return std::make_unique<BufferedFileSink>(files[index].target, options.confined_to,
-                                              files[index].address, writer);
+                                              files[index].address, writer, files[index].check);
   };
   const auto finished = [&](std::size_t index, const HttpResult& result) {
     return observer.finished(index, result);

@@ -215,11 +215,17 @@ AttemptEnd CurlTransfer::finish(CURLcode code) {
     return end;
   }
   if (code == CURLE_OK && !stopped_early()) {
-    if (sink_.commit()) {
+    if (!sink_.body_matches()) {
+      // Not the body expected (cut short without a length, or changed on
+      // its way): dropped whole, and asked for again like a broken transfer.
+      resume_refused_ = true;
+      end.resume_refused = true;
+    } else if (sink_.commit()) {
       end.result.outcome = Outcome::complete;
       return end;
+    } else {
+      sink_failed_ = true;
     }
-    sink_failed_ = true;
   }
   end.result.outcome = sink_failed_ ? Outcome::sink
                        : unwanted_  ? Outcome::status

@@ -26,7 +26,8 @@ struct AttemptEnd {
   HttpResult result;
   CURLcode code = CURLE_OK;
   // The server sent another version than the part held, or no way to
-  // continue it: the part is dropped and the next attempt starts over.
+  // continue it, or a body other than the one expected: the part is dropped
+  // and the next attempt starts over.
   bool resume_refused = false;
 };
 

@@ -10,25 +10,36 @@ constexpr std::size_t kBuffered = 64 * 1024;
 }  // namespace
 
 BufferedFileSink::BufferedFileSink(std::string target, std::string root, std::string address,
-                                   WriteBehind& writer)
-    : file_(std::move(target), std::move(root), std::move(address)), writer_(writer) {}
+                                   WriteBehind& writer, std::shared_ptr<BodyCheck> check)
+    : file_(std::move(target), std::move(root), std::move(address)),
+      writer_(writer),
+      check_(std::move(check)) {}
 
 bool BufferedFileSink::open(std::uint64_t offset, const std::string& validator) {
   buffer_.clear();
   validator_ = validator;
   // What continues a part on disk is written beside it at once.
   direct_ = offset > 0;
-  return !direct_ || file_.open(offset, validator);
+  if (!direct_) {
+    // Checked here as it arrives; the writer thread only puts it in place.
+    file_.set_check(nullptr);
+    if (check_) check_->restart();
+    return true;
+  }
+  file_.set_check(check_);
+  return file_.open(offset, validator);
 }
 
 bool BufferedFileSink::write(const char* data, std::size_t size) {
   if (direct_) return file_.write(data, size);
   if (buffer_.size() + size <= kBuffered) {
+    if (check_) check_->add(data, size);
     buffer_.append(data, size);
     return true;
   }
-  // Too large to hold: the file takes it from here.
+  // Too large to hold: the file takes it from here, and checks it from the start.
   direct_ = true;
+  file_.set_check(check_);
   const bool written = file_.open(0, validator_) && file_.write(buffer_.data(), buffer_.size()) &&
                        file_.write(data, size);
   buffer_ = std::string();
@@ -39,6 +50,11 @@ bool BufferedFileSink::commit() {
   if (direct_) return file_.commit();
   writer_.queue(*this);
   return true;
+}
+
+bool BufferedFileSink::body_matches() {
+  if (direct_) return file_.body_matches();
+  return !check_ || check_->matches();
 }
 
 bool BufferedFileSink::write_now() {

@@ -30,13 +30,16 @@ class WriteBehind;
 // buffer, or continues a part already on disk, is written at once.
 class BufferedFileSink final : public BatchSink {
  public:
-  // As for PosixFileSink; writer puts the small bodies in place.
-  BufferedFileSink(std::string target, std::string root, std::string address, WriteBehind& writer);
+  // As for PosixFileSink; writer puts the small bodies in place; check, when
+  // given, sees every byte of the body.
+  BufferedFileSink(std::string target, std::string root, std::string address, WriteBehind& writer,
+                   std::shared_ptr<BodyCheck> check = nullptr);
 
   [[nodiscard]] ResumePoint resume_point() override { return file_.resume_point(); }
   [[nodiscard]] bool open(std::uint64_t offset, const std::string& validator) override;
   [[nodiscard]] bool write(const char* data, std::size_t size) override;
   [[nodiscard]] bool commit() override;
+  [[nodiscard]] bool body_matches() override;
   void interrupt() override;
   void abandon() override;
   [[nodiscard]] std::optional<bool> committed() override;
@@ -49,6 +52,9 @@ class BufferedFileSink final : public BatchSink {
 
   PosixFileSink file_;
   WriteBehind& writer_;
+  // Fed here while the body is held in memory; the file feeds it once the
+  // body goes to disk directly.
+  std::shared_ptr<BodyCheck> check_;
   std::string buffer_;
   std::string validator_;
   bool direct_ = false;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -21,6 +22,8 @@ constexpr std::string_view kOlderTemporaryPrefix = ".tarvel-part-";
 constexpr std::uint64_t kWorthResuming = 64 * 1024;
 // Longer than any address and version name a note holds.
 constexpr std::size_t kNoteLimit = 16 * 1024;
+// A kept part is read back for its check in pieces of this size.
+constexpr std::uint64_t kKeptPartPiece = 256 * 1024;
 
 std::string hidden(const std::string& name, std::string_view suffix) {
   return "." + name + std::string(suffix);
@@ -122,10 +125,29 @@ bool PosixFileSink::open(std::uint64_t offset, const std::string& validator) {
     close_partial();
     return false;
   }
+  if (!check_kept_part(offset)) {
+    close_partial();
+    return false;
+  }
   size_ = offset;
   validator_ = validator;
   // A body that starts over is a new one: the old note no longer tells its version.
   if (offset == 0) forget_resume_note();
+  return true;
+}
+
+bool PosixFileSink::check_kept_part(std::uint64_t offset) {
+  if (!check_) return true;
+  check_->restart();
+  std::vector<char> buffer(std::min<std::uint64_t>(offset, kKeptPartPiece));
+  for (std::uint64_t at = 0; at < offset;) {
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), offset - at));
+    const ssize_t n = ::pread(fd_, buffer.data(), want, static_cast<off_t>(at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    check_->add(buffer.data(), static_cast<std::size_t>(n));
+    at += static_cast<std::uint64_t>(n);
+  }
   return true;
 }
 
@@ -146,6 +168,7 @@ bool PosixFileSink::open_partial() {
 
 bool PosixFileSink::write(const char* data, std::size_t size) {
   if (fd_ < 0) return false;
+  if (check_) check_->add(data, size);
   while (size > 0) {
     const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(size_));
     if (n < 0) {
@@ -182,6 +205,8 @@ bool PosixFileSink::commit() {
   if (!closed) ::unlinkat(folder_.get(), name_.c_str(), 0);
   return closed;
 }
+
+bool PosixFileSink::body_matches() { return !check_ || check_->matches(); }
 
 void PosixFileSink::interrupt() {
   close_partial();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/http_get.hpp"
@@ -37,10 +38,16 @@ class PosixFileSink final : public HttpSink {
   [[nodiscard]] bool open() { return open(0, {}); }
   [[nodiscard]] bool write(const char* data, std::size_t size) override;
   [[nodiscard]] bool commit() override;
+  [[nodiscard]] bool body_matches() override;
   void interrupt() override;
   void abandon() override;
 
   [[nodiscard]] bool is_open() const { return fd_ >= 0; }
+
+  // Checks the body as it is written. A body that continues a part kept
+  // from an earlier attempt has that part read back into the check first,
+  // so the check always sees the whole file.
+  void set_check(std::shared_ptr<BodyCheck> check) { check_ = std::move(check); }
 
  private:
   bool reach_folder();
@@ -48,6 +55,7 @@ class PosixFileSink final : public HttpSink {
   void note_for_resume();
   void forget_resume_note();
   void close_partial();
+  bool check_kept_part(std::uint64_t offset);
 
   std::string target_;
   std::string root_;
@@ -57,6 +65,7 @@ class PosixFileSink final : public HttpSink {
   std::string partial_;      // name within folder_
   std::string resume_note_;  // name within folder_
   std::string validator_;
+  std::shared_ptr<BodyCheck> check_;
   std::uint64_t size_ = 0;
   int fd_ = -1;
   bool note_on_disk_ = false;  // a resume note (ours or an older one) may lie beside the target

@@ -12,7 +12,8 @@
 namespace tarvel::testing {
 
 LauncherProcess::LauncherProcess(const std::string& program, const std::string& directory,
-                                 const std::vector<std::string>& environment, int limit_seconds) {
+                                 const std::vector<std::string>& environment, int limit_seconds,
+                                 const std::vector<std::string>& arguments) {
   int output[2];
   if (::pipe2(output, O_CLOEXEC) != 0) {
     ended_ = true;
@@ -27,11 +28,14 @@ LauncherProcess::LauncherProcess(const std::string& program, const std::string& 
   for (std::string& entry : env) envp.push_back(entry.data());
   envp.push_back(nullptr);
   // "timeout" ends a launcher that hangs, so that the test fails instead.
-  std::string timeout = "timeout";
-  std::string limit = std::to_string(limit_seconds);
-  std::string launcher = program;
-  char* argv[] = {timeout.data(), limit.data(), launcher.data(), nullptr};
-  if (::posix_spawnp(&pid_, "timeout", &actions, nullptr, argv, envp.data()) != 0) pid_ = -1;
+  std::vector<std::string> words = {"timeout", std::to_string(limit_seconds), program};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  if (::posix_spawnp(&pid_, "timeout", &actions, nullptr, argv.data(), envp.data()) != 0) {
+    pid_ = -1;
+  }
   posix_spawn_file_actions_destroy(&actions);
   ::close(output[1]);
   if (pid_ < 0) {

@@ -20,9 +20,10 @@ namespace tarvel::testing {
 class LauncherProcess {
  public:
   // environment: "NAME=value" entries. A launcher still running after
-  // limit_seconds is killed.
+  // limit_seconds is killed. arguments follow the program's name.
   LauncherProcess(const std::string& program, const std::string& directory,
-                  const std::vector<std::string>& environment, int limit_seconds);
+                  const std::vector<std::string>& environment, int limit_seconds,
+                  const std::vector<std::string>& arguments = {});
   // Kills the launcher if it still runs.
   ~LauncherProcess();
   LauncherProcess(const LauncherProcess&) = delete;

@@ -242,6 +242,17 @@ struct TestHttpServer::Impl {
                  std::uint64_t size, httplib::Response& response) {
     const std::uint64_t half = size / 2;
     const auto ended = [this](bool) { answer_ended(); };
+    if (fault == Fault::cut_unsized) {
+      // Without a length, the end of the connection is the end of the body:
+      // dropping it after half the bytes ends a body that looks whole.
+      response.set_content_provider(
+          kBinaryType,
+          [this, file, half](std::size_t offset, httplib::DataSink& sink) {
+            return offset < half && send(sink, file->piece(offset, half));
+          },
+          ended);
+      return;
+    }
     if (fault == Fault::reset_mid_body) {
       // A body too short to halve is cut off before its first byte: a
       // provider that sends nothing and goes on would hold the connection

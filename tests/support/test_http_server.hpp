@@ -22,6 +22,7 @@ class TestHttpServer {
     server_error,    // 500 with a small error page
     reset_mid_body,  // chunked body, the connection closes halfway, no last chunk
     short_body,      // Content-Length of the whole answer, half the bytes, then close
+    cut_unsized,     // no Content-Length, half the bytes, then close: looks complete
     stall,           // half the body, then silence until release_stalls() or the end
     trickle,         // the body a few bytes at a time, far below 1 KiB/s
     hold,            // nothing until release_holds() (or the end), then the whole answer

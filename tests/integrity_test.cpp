@@ -1,0 +1,201 @@
+// Signed, verified installs end to end: packages published by the operator's
+// manifest tool, a launcher holding the public key, a loopback download server.
+#include <gtest/gtest.h>
+
+#include "core/settings_readers.hpp"
+#include "operator/launcher_release.hpp"
+#include "operator/package_release.hpp"
+#include "operator/signing.hpp"
+#include "tests/support/test_app.hpp"
+#include "tests/support/test_http_server.hpp"
+#include "update/game_package.hpp"
+#include "update/self_update.hpp"
+#include "update/verify.hpp"
+
+namespace tarvel {
+namespace {
+
+using testing::TestHttpServer;
+
+constexpr const char* kInstallName = "common_slot_install.xml";
+constexpr const char* kMovie = "games/slot/slot.swf";
+constexpr const char* kTable = "games/slot/images/table.png";
+
+struct SignedSite {
+  testing::TempDir site;
+  TestHttpServer server{site.path()};
+  PosixFiles site_files{site.path()};
+  KeyPair key = *generate_key_pair();
+  testing::TestApp t;
+
+  SignedSite() {
+    t.app.settings().set_game_url(server.url("games/"));
+    t.app.settings().set_url(server.url("launcher/"));
+    trust(key.public_key);
+  }
+  void trust(const std::string& public_key) {
+    t.dir.write("Config.xml", "<Config><UpdateKey>" + public_key + "</UpdateKey></Config>\n");
+  }
+  // Publishes release "1.<n>" of the slot package with these files.
+  void publish(int n, const std::string& movie, const std::string& table) {
+    site.write("games/slot/slot.swf", movie);
+    site.write("games/slot/images/table.png", table);
+    const ReleaseResult result = publish_package(site_files, {.group = "common",
+                                                              .package = "slot",
+                                                              .version = "1." + std::to_string(n),
+                     .mandatory = "",
+                                                              .source = "GAMES/slot/",
+                                                              .target = "games\\slot\\",
+                                                              .package_dir = site / "games/slot",
+                                                              .out_dir = site / "games",
+                                                              .signing_key = key.private_key});
+    ASSERT_TRUE(result.ok()) << result.problems.front();
+  }
+  bool install() { return install_game_package(t.app, "slot", "common", kSourceGameUrl); }
+  int status() { return t.app.settings().take_status().code; }
+};
+
+std::string big(char c) { return std::string(200 * 1024, c); }
+
+TEST(SignedInstall, VerifiesRecordsUpdatesAndRepairsExactlyWhatBroke) {
+  SignedSite s;
+  s.publish(1, "movie 1", big('a'));
+  ASSERT_TRUE(s.install());
+  EXPECT_EQ(s.t.dir.read(kTable), big('a'));
+  TreeReport clean = verify_installed_tree(s.t.app);
+  EXPECT_EQ(clean.files, 2u);
+  EXPECT_TRUE(clean.broken.empty());
+
+  // An update fetches only what changed, checked, and the record follows it.
+  s.publish(2, "movie 2", big('a'));
+  ASSERT_TRUE(s.install());
+  EXPECT_EQ(s.t.dir.read(kMovie), "movie 2");
+  EXPECT_TRUE(verify_installed_tree(s.t.app).broken.empty());
+
+  ASSERT_EQ(std::remove((s.t.dir / kMovie).c_str()), 0);
+  s.t.dir.write(kTable, big('b'));
+  const TreeReport broken = verify_installed_tree(s.t.app);
+  ASSERT_EQ(broken.broken.size(), 2u);
+  EXPECT_EQ(broken.broken[0].local_path, "games\\slot\\images\\table.png");
+  EXPECT_EQ(broken.broken[0].problem, BrokenFile::Problem::changed);
+  EXPECT_EQ(broken.broken[1].local_path, "games\\slot\\slot.swf");
+  EXPECT_EQ(broken.broken[1].problem, BrokenFile::Problem::missing);
+  EXPECT_EQ(broken.repair_bytes(), big('a').size() + std::string("movie 2").size());
+
+  EXPECT_TRUE(repair_installed_tree(s.t.app, broken).empty());
+  EXPECT_EQ(s.t.dir.read(kMovie), "movie 2");
+  EXPECT_EQ(s.t.dir.read(kTable), big('a'));
+  EXPECT_TRUE(verify_installed_tree(s.t.app).broken.empty());
+}
+
+// Each way a release can be untrustworthy: refused, said why, nothing installed.
+TEST(SignedInstall, RefusesWhatTheKeyOrTheSumsDoNotVouchFor) {
+  struct Case {
+    const char* name;
+    void (*spoil)(SignedSite&);
+    const char* said;
+  };
+  const Case cases[] = {
+      {"signed by another key",
+       [](SignedSite& s) {
+         const std::string sums = s.site.read("games/common_slot_install.xml.sums");
+         s.site.write("games/common_slot_install.xml.sums.sig",
+                      *sign_text(generate_key_pair()->private_key, sums) + "\n");
+       },
+       "not by the update key"},
+      {"tampered sums",
+       [](SignedSite& s) {
+         std::string sums = s.site.read("games/common_slot_install.xml.sums");
+         sums.replace(sums.find("serial 1"), 8, "serial 9");
+         s.site.write("games/common_slot_install.xml.sums", sums);
+       },
+       "not by the update key"},
+      {"tampered manifest",
+       [](SignedSite& s) {
+         s.site.write("games/common_slot_install.xml",
+                      s.site.read("games/common_slot_install.xml") + "GAMES/evil.exe,\n");
+       },
+       "not the one these sums were made for"},
+      {"unsigned",
+       [](SignedSite& s) {
+         (void)std::remove((s.site / "games/common_slot_install.xml.sums.sig").c_str());
+       },
+       ".sig: missing"},
+      {"no sums",
+       [](SignedSite& s) {
+         (void)std::remove((s.site / "games/common_slot_install.xml.sums").c_str());
+       },
+       "asks for signed sums"},
+      {"a lower serial than installed",
+       [](SignedSite& s) {
+         s.t.dir.write(std::string(kInstallName) + ".installed",
+                       "tarvel-installed 1\nversion $version-1.7\nserial 7\n");
+       },
+       "lower than the installed 7"},
+      {"a file changed without new sums",
+       [](SignedSite& s) { s.site.write("games/slot/images/table.png", big('x')); }, ""},
+  };
+  for (const Case& c : cases) {
+    SignedSite s;
+    s.publish(1, "movie 1", big('a'));
+    c.spoil(s);
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(s.install()) << c.name;
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find(c.said), std::string::npos) << c.name << ": " << said;
+    EXPECT_EQ(s.status(), kStatusDownloadFailed) << c.name;
+    EXPECT_FALSE(s.t.dir.exists(kInstallName)) << c.name;
+    EXPECT_FALSE(s.t.dir.exists(kTable)) << c.name;
+  }
+}
+
+TEST(CheckedInstall, ABodyCutShortWithoutALengthIsFetchedAgainNeverInstalled) {
+  SignedSite s;
+  s.t.dir.write("Config.xml", "<Config/>\n");  // sums alone, no key
+  s.publish(1, "movie 1", big('a'));
+  s.server.set_fault("games/slot/images/table.png", TestHttpServer::Fault::cut_unsized, 1);
+  ASSERT_TRUE(s.install()) << "the second attempt brings the whole file";
+  EXPECT_EQ(s.t.dir.read(kTable), big('a'));
+
+  SignedSite always;
+  always.t.dir.write("Config.xml", "<Config/>\n");
+  always.publish(1, "movie 1", big('a'));
+  always.server.set_fault("games/slot/images/table.png", TestHttpServer::Fault::cut_unsized);
+  EXPECT_FALSE(always.install());
+  EXPECT_FALSE(always.t.dir.exists(kTable));
+  EXPECT_FALSE(always.t.dir.exists(kInstallName));
+}
+
+struct LauncherSite : SignedSite {
+  LauncherSite() {
+    Settings& settings = t.app.settings();
+    settings.set_exe_name("tarvel");
+    settings.set_server_settings_copy_name("glo_stp.xml");
+    const std::string setup = "version=$version-1.2\nexe_name=tarvel\nversion_type=exe\n";
+    site.write("launcher/setup.xml", setup);
+    site.write("launcher/tarvel", "new launcher");
+    site.write("launcher/Config.xml",
+               "<Config><UpdateKey>" + key.public_key + "</UpdateKey></Config>\n");
+    EXPECT_TRUE(publish_launcher_sums(site_files, site / "launcher", key.private_key).ok());
+    t.dir.write("glo_stp.xml", site.read("launcher/setup.xml"));
+    t.dir.write("tarvel", "running launcher");
+  }
+};
+
+TEST(SignedSelfUpdate, ReplacesTheLauncherOnlyWithTheOneItsSumsName) {
+  LauncherSite good;
+  EXPECT_TRUE(apply_launcher_update(good.t.app, kReleaseExe));
+  EXPECT_EQ(good.t.app.settings().restart_pending(), 1);
+  EXPECT_EQ(good.t.dir.read("tarvel"), "new launcher");
+
+  LauncherSite tampered;
+  tampered.site.write("launcher/tarvel", "new launcher, but not as signed");
+  ::testing::internal::CaptureStderr();
+  EXPECT_TRUE(apply_launcher_update(tampered.t.app, kReleaseExe));
+  (void)::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(tampered.t.app.settings().restart_pending(), 0);
+  EXPECT_EQ(tampered.t.dir.read("tarvel"), "running launcher");
+}
+
+}  // namespace
+}  // namespace tarvel

@@ -1,0 +1,193 @@
+#include "update/release_check.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/app.hpp"
+#include "core/settings_readers.hpp"
+#include "core/text_lines.hpp"
+#include "update/package_files.hpp"
+
+namespace tarvel {
+namespace {
+
+constexpr std::string_view kRecordHeader = "tarvel-installed 1";
+constexpr std::string_view kVersionKey = "version ";
+constexpr std::string_view kSerialKey = "serial ";
+constexpr std::string_view kFileKey = "file ";
+
+// Names the refusal on standard error. Always false.
+bool refuse(const std::string& what, const std::string& why) {
+  std::fprintf(stderr, "tarvel: %s: %s, refused\n", printable(what).c_str(),
+               printable(why).c_str());
+  return false;
+}
+
+// The installed release's serial; 0 when nothing is recorded.
+std::uint64_t installed_serial(App& app, const std::string& record_name) {
+  const auto text = app.files().read(record_name);
+  if (!text) return 0;
+  const auto record = parse_installed_record(*text);
+  return record ? record->serial : 0;
+}
+
+// The sums file's text, fetched, with its signature checked when a key asks
+// for one. Empty (and true) when the server has none and no key asks.
+bool fetch_signed_text(App& app, const std::string& sums_address, const std::string& sums_name,
+                       bool announced, std::optional<std::string>& text) {
+  const std::string key = configured_update_key(app);
+  if (!key.empty() && !public_key_valid(key)) {
+    return refuse(kConfigFileName, std::string(kUpdateKeyName) + " is not an Ed25519 public key");
+  }
+  if (key.empty() && !announced) return true;
+  std::string body;
+  const Fetched sums = fetch_document(app, sums_address, body);
+  if (sums == Fetched::failed) return refuse(sums_name, "could not be fetched");
+  if (sums == Fetched::missing) {
+    if (!key.empty()) return refuse(sums_name, "missing, and an update key asks for signed sums");
+    return refuse(sums_name, "missing, though the manifest says its sums are published");
+  }
+  if (!key.empty()) {
+    std::string signature;
+    const Fetched fetched = fetch_document(app, sums_address + kSignatureSuffix, signature);
+    if (fetched != Fetched::found) return refuse(sums_name + kSignatureSuffix, "missing");
+    if (!signature_valid(key, body, signature)) {
+      return refuse(sums_name, "its signature is not by the update key");
+    }
+  }
+  text = std::move(body);
+  return true;
+}
+
+// Whether the sums vouch for this manifest and are not older than what is installed.
+bool sums_fit(App& app, const Sums& sums, const std::string& sums_name,
+              const std::string& manifest_path, const std::string& record_name) {
+  const auto manifest = app.files().read(manifest_path);
+  if (!manifest || sha256_hex(*manifest) != sums.manifest_sha256) {
+    return refuse(sums_name, "the manifest is not the one these sums were made for");
+  }
+  if (read_version_label(app, manifest_path) != sums.version) {
+    return refuse(sums_name, "names version \"" + sums.version + "\", the manifest another");
+  }
+  const std::uint64_t installed = installed_serial(app, record_name);
+  if (sums.serial < installed) {
+    return refuse(sums_name, "serial " + std::to_string(sums.serial) +
+                                 " is lower than the installed " + std::to_string(installed) +
+                                 " (an older release)");
+  }
+  return true;
+}
+
+std::string name_of(const std::string& address) {
+  const auto slash = address.find_last_of('/');
+  return slash == std::string::npos ? address : address.substr(slash + 1);
+}
+
+std::string relative_to(const std::string& path, const std::string& directory) {
+  return path.starts_with(directory) ? path.substr(directory.size()) : path;
+}
+
+}  // namespace
+
+std::optional<InstalledRecord> parse_installed_record(std::string_view text) {
+  InstalledRecord record;
+  bool has_header = false;
+  for (const std::string_view line : text_lines(text)) {
+    if (line.empty()) continue;
+    if (!has_header) {
+      if (line != kRecordHeader) return std::nullopt;
+      has_header = true;
+    } else if (line.starts_with(kVersionKey)) {
+      record.version = line.substr(kVersionKey.size());
+    } else if (line.starts_with(kSerialKey)) {
+      record.serial =
+          std::strtoull(std::string(line.substr(kSerialKey.size())).c_str(), nullptr, 10);
+    } else if (line.starts_with(kFileKey)) {
+      // "file <sha256> <size> <local path>\t<address>": the same fields as a
+      // sums line, with the address after a tab that no local path holds.
+      auto fields = read_sum_fields(line.substr(kFileKey.size()));
+      const auto tab = fields ? fields->second.find('\t') : std::string::npos;
+      if (tab == std::string::npos || tab == 0) return std::nullopt;
+      record.files[fields->second.substr(0, tab)] = {fields->second.substr(tab + 1), fields->first};
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (!has_header) return std::nullopt;
+  return record;
+}
+
+std::string installed_record_text(const InstalledRecord& record) {
+  std::string text = std::string(kRecordHeader) + "\n";
+  text.append(kVersionKey).append(record.version).append("\n");
+  text.append(kSerialKey).append(std::to_string(record.serial)).append("\n");
+  for (const auto& [path, file] : record.files) {
+    text.append(kFileKey).append(file.sum.sha256).append(" ").append(std::to_string(file.sum.size));
+    text.append(" ").append(path).append("\t").append(file.address).append("\n");
+  }
+  return text;
+}
+
+std::string configured_update_key(App& app) {
+  const std::string key = read_config_value(app, kUpdateKeyName);
+  return key == kConfigNotFound ? std::string() : key;
+}
+
+bool fetch_release_sums(App& app, const std::string& manifest_address,
+                        const std::string& manifest_path, const std::string& record_name,
+                        std::optional<Sums>& sums) {
+  sums.reset();
+  const std::string sums_address = manifest_address + kSumsSuffix;
+  const std::string sums_name = name_of(sums_address);
+  std::optional<std::string> text;
+  const auto manifest = app.files().read(manifest_path);
+  const bool announced = manifest && announces_sums(*manifest);
+  if (!fetch_signed_text(app, sums_address, sums_name, announced, text)) {
+    return install_failed(app);
+  }
+  if (!text) return true;
+  std::string error;
+  std::optional<Sums> read = parse_sums(*text, error);
+  if (!read) return install_failed(app) || refuse(sums_name, error);
+  if (!sums_fit(app, *read, sums_name, manifest_path, record_name)) return install_failed(app);
+  sums = std::move(read);
+  return true;
+}
+
+bool attach_body_checks(const Sums& sums, const EntryList& entries,
+                        std::vector<EntryTransfer>& transfers, const std::string& manifest_path) {
+  for (std::size_t i = 0; i < entries.size() && i < transfers.size(); ++i) {
+    const auto sum = sums.files.find(sums_key(entries[i].remote_path));
+    if (sum == sums.files.end()) {
+      return refuse(manifest_path, "its sums give no sum for \"" + entries[i].remote_path + "\"");
+    }
+    transfers[i].check = body_check(sum->second);
+  }
+  return true;
+}
+
+void record_installed(App& app, const std::string& record_name, const std::optional<Sums>& sums,
+                      const EntryList& entries, const std::vector<EntryTransfer>& transfers,
+                      bool whole) {
+  if (!sums) {
+    (void)app.files().remove_file(record_name);
+    return;
+  }
+  InstalledRecord record;
+  const auto previous = app.files().read(record_name);
+  if (!whole && previous) record = parse_installed_record(*previous).value_or(InstalledRecord{});
+  record.version = sums->version;
+  record.serial = sums->serial;
+  const std::string directory = app.settings().application_directory();
+  for (std::size_t i = 0; i < entries.size() && i < transfers.size(); ++i) {
+    const auto sum = sums->files.find(sums_key(entries[i].remote_path));
+    if (sum == sums->files.end()) continue;
+    record.files[relative_to(transfers[i].local_path, directory)] = {transfers[i].address,
+                                                                     sum->second};
+  }
+  // An update that brought nothing new leaves the record (and its date) alone.
+  const std::string text = installed_record_text(record);
+  if (previous != text) (void)app.files().write(record_name, text);
+}
+
+}  // namespace tarvel
