@@ -4,6 +4,7 @@
 //   ratio small=<ours/curl> small_par=<ours/curl -Z> lat=<ours/curl, 20 ms>
 //   lat_par=<ours/curl -Z, 20 ms> large=<ours/curl> rss_mib=<peak RSS of the downloads>
 //   manifest_ms=<ms> resume_bytes=<fetched/size>
+//   cap=<rate/cap, 20 MiB in 8 files at once> cap_one=<rate/cap, one 20 MiB file>
 //   verify_overhead=<checked large download / unchecked> verify_ms=<verify of 2000 files>
 #include <fcntl.h>
 #include <spawn.h>
@@ -52,6 +53,10 @@ constexpr int kLatencyRounds = 3;
 constexpr int kLatencySequentialRounds = 1;
 // What curl -Z may run at once: the launcher's default.
 constexpr const char* kCurlParallel = "8";
+// The rate cap: 20 MiB under 2,000 KiB/s, as one file and as eight at once.
+constexpr int kCapKib = 2000;
+constexpr std::size_t kCapBytes = 20 * 1024 * 1024;
+constexpr int kCapParts = 8;
 
 // Where a comparison fetches from: an address for a path on the server.
 using Served = std::function<std::string(const std::string& path)>;
@@ -334,6 +339,64 @@ double resume_ratio(const std::string& root, std::size_t bytes) {
   return ratio;
 }
 
+void write_pattern(const std::string& path, std::size_t bytes) {
+  std::ofstream out(path, std::ios::binary);
+  std::string chunk(64 * 1024, '\0');
+  for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<char>(i * 31 + 3);
+  for (std::size_t done = 0; done < bytes; done += chunk.size())
+    out.write(chunk.data(), static_cast<std::streamsize>(std::min(chunk.size(), bytes - done)));
+}
+
+// The launcher's rate over 20 MiB under the cap, against the cap: as many
+// files as given, all at once.
+double capped_rate_ratio(const testing::TempDir& served, const testing::Nginx& nginx, int parts) {
+  testing::TestApp t;
+  t.app.settings().set_max_kbps(kCapKib);
+  t.app.settings().set_max_connections(parts);
+  const std::size_t each = kCapBytes / static_cast<std::size_t>(parts);
+  std::vector<FileDownload> files;
+  for (int i = 0; i < parts; ++i) {
+    const std::string name = "cap" + std::to_string(parts) + "_" + std::to_string(i) + ".bin";
+    write_pattern(served / name, each);
+    files.push_back({nginx.url(name), t.app.settings().application_directory() + name});
+  }
+  CurlHttpGet::close_idle_connections();
+  const auto start = Clock::now();
+  const bool ok = download_files(t.app, files);
+  const double seconds = elapsed_ms(start) / 1000.0;
+  if (!ok) std::cerr << "capped download failed\n";
+  const double rate_kib = static_cast<double>(kCapBytes) / 1024.0 / seconds;
+  std::printf("cap %d KiB/s, 20 MiB in %d file(s): s=%.2f rate_kib_s=%.1f\n", kCapKib, parts,
+              seconds, rate_kib);
+  return rate_kib / kCapKib;
+}
+
+// curl's own limit on one 20 MiB file, for reference.
+void report_curl_cap(const testing::TempDir& served, const testing::Nginx& nginx) {
+  write_pattern(served / "cap_curl.bin", kCapBytes);
+  testing::TempDir out;
+  const auto start = Clock::now();
+  const bool ok =
+      run({"curl", "--noproxy", "*", "-s", "-f", "--limit-rate", std::to_string(kCapKib) + "K",
+           "-o", out / "cap.bin", nginx.url("cap_curl.bin")});
+  const double seconds = elapsed_ms(start) / 1000.0;
+  if (!ok) std::cerr << "curl capped download failed\n";
+  std::printf("cap %d KiB/s, curl --limit-rate, one file: s=%.2f rate/cap=%.3f\n", kCapKib, seconds,
+              static_cast<double>(kCapBytes) / 1024.0 / seconds / kCapKib);
+}
+
+struct CapRatios {
+  double parallel;
+  double one;
+};
+
+CapRatios cap_ratios(const testing::TempDir& served, const testing::Nginx& nginx) {
+  const CapRatios ratios{capped_rate_ratio(served, nginx, kCapParts),
+                         capped_rate_ratio(served, nginx, 1)};
+  report_curl_cap(served, nginx);
+  return ratios;
+}
+
 }  // namespace
 
 void report_manifest_scans(double& at_100k) {
@@ -381,6 +444,13 @@ int run_bench(int argc, char** argv) {
     report_manifest_scans(ms);
     return 0;
   }
+  if (first == "cap") {
+    testing::TempDir served;
+    testing::Nginx nginx(served.path());
+    const CapRatios cap = cap_ratios(served, nginx);
+    std::printf("ratio cap=%.4f cap_one=%.4f\n", cap.parallel, cap.one);
+    return 0;
+  }
   const std::size_t large_mib = first.empty() ? 512 : std::stoul(first);
   const std::size_t large_bytes = large_mib * 1024 * 1024;
   testing::TempDir served;
@@ -413,11 +483,13 @@ int run_bench(int argc, char** argv) {
   const double verify_ms = verify_tree_ms();
   double manifest_ms = 0;
   report_manifest_scans(manifest_ms);
+  const CapRatios cap = cap_ratios(served, nginx);
   std::printf(
       "ratio small=%.3f small_par=%.3f lat=%.3f lat_par=%.3f large=%.3f rss_mib=%.1f "
-      "manifest_ms=%.1f resume_bytes=%.3f verify_overhead=%.3f verify_ms=%.1f\n",
+      "manifest_ms=%.1f resume_bytes=%.3f cap=%.4f cap_one=%.4f verify_overhead=%.3f "
+      "verify_ms=%.1f\n",
       small.sequential, small.parallel, lat.sequential, lat.parallel, large, download_rss_mib,
-      manifest_ms, resume, overhead, verify_ms);
+      manifest_ms, resume, cap.parallel, cap.one, overhead, verify_ms);
   return 0;
 }
 

@@ -27,6 +27,8 @@ struct SettingsValues {
   std::string game_url;
   // Files of one list fetched at once from one host (1: one after another).
   int max_connections = kDefaultMaxConnections;
+  // The most KiB per second all downloads together receive; 0 for no cap.
+  int max_kbps = 0;
 
   std::string application_directory;
   std::string default_language;
@@ -106,6 +108,7 @@ class Settings {
   TARVEL_SETTING(int, update)
   TARVEL_SETTING(std::string, game_url)
   TARVEL_SETTING(int, max_connections)
+  TARVEL_SETTING(int, max_kbps)
   TARVEL_SETTING(std::string, application_directory)
   TARVEL_SETTING(std::string, default_language)
   TARVEL_SETTING(std::string, selected_language)

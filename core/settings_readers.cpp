@@ -14,10 +14,10 @@ namespace {
 
 // The keys of setup.xml in the order the reader checks them.
 enum KeyIndex { kUrl, kVersion, kCommonInstall, kCommonUpdate, kCommonUrl, kExeName, kFirstLog,
-                kAurl, kUpdate, kGameUrl, kMaxConnections, kKeyCount };
+                kAurl, kUpdate, kGameUrl, kMaxConnections, kMaxKbps, kKeyCount };
 constexpr std::array<const char*, kKeyCount> kKeys = {
     "url", "version", "common_install", "common_update", "common_url",
-    "exe_name", "first_log", "aurl", "update", "game_url", "max_connections"};
+    "exe_name", "first_log", "aurl", "update", "game_url", "max_connections", "max_kbps"};
 
 bool is_space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
@@ -56,6 +56,8 @@ void store_key_table(Settings& settings, const std::array<std::string, kKeyCount
     if (!table[kMaxConnections].empty()) {
       v.max_connections = connections_from(table[kMaxConnections]);
     }
+    // Missing, zero or no number at all: no cap.
+    v.max_kbps = std::max(0, decimal_prefix(table[kMaxKbps]));
   });
 }
 

@@ -110,6 +110,26 @@ TEST_F(SettingsFile, MaxConnectionsWithinItsLimits) {
   EXPECT_EQ(settings().max_connections(), 2) << "a file without the key keeps the value";
 }
 
+// The download cap: a number of KiB per second, anything else no cap; a
+// file without the key lifts an earlier cap.
+TEST_F(SettingsFile, MaxKbpsCapsOrLeavesUncapped) {
+  EXPECT_EQ(settings().max_kbps(), 0);
+  const struct {
+    const char* line;
+    int expected;
+  } cases[] = {{"max_kbps=2000", 2000}, {"max_kbps=0", 0},         {"max_kbps=-5", 0},
+               {"max_kbps=fast", 0},    {"max_kbps= 64k", 64},     {"max_kbps =64", 0},
+               {"max_kbps=", 0},        {"max_kbps=99999999999", 2147483647}};
+  for (const auto& c : cases) {
+    settings().set_max_kbps(7);
+    read(std::string("url=u\n") + c.line + "\n");
+    EXPECT_EQ(settings().max_kbps(), c.expected) << c.line;
+  }
+  settings().set_max_kbps(300);
+  read("url=u\n");
+  EXPECT_EQ(settings().max_kbps(), 0);
+}
+
 TEST_F(SettingsFile, LongLinesAreReadWholeNeverSplit) {
   // A value past the old 255-character buffer must not spill into a line of its own.
   const std::string padding(300, 'p');

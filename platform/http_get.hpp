@@ -88,8 +88,13 @@ struct HttpGetOptions {
   long connect_timeout_ms = 0;
   // A transfer that stays slower than the client's floor (a trickle, or
   // nothing at all) for this many seconds fails like a dropped connection;
-  // 0 waits forever (only for callers that have their own limit).
+  // 0 waits forever (only for callers that have their own limit). Time a
+  // transfer spends held back by the rate cap below does not count.
   long stall_seconds = 60;
+  // The most bytes per second that all the client's transfers together
+  // receive, on every thread; 0 for no cap. The client holds the rate the
+  // latest call asked for.
+  std::uint64_t max_receive_rate = 0;
   // Only these statuses deliver a body to the sink; 0 accepts any 2xx.
   long wanted_status = 0;
   // When set, the transfer gives up as a transfer failure soon after this

@@ -16,6 +16,7 @@ constexpr long kDirectConnectTimeoutMs = 30000;
 // A server that stays below the client's floor for this long has stalled.
 constexpr long kStallSeconds = 60;
 constexpr long kHttpOk = 200;
+constexpr std::uint64_t kBytesPerKib = 1024;
 constexpr long kHttpNotFound = 404;
 constexpr long kHttpGone = 410;
 constexpr std::size_t kDocumentLimitBytes = std::size_t{64} << 20;
@@ -70,6 +71,7 @@ HttpGetOptions transfer_options(App& app, DownloadMode::Method method) {
     options.connect_timeout_ms = kDirectConnectTimeoutMs;
   }
   options.stall_seconds = kStallSeconds;
+  options.max_receive_rate = static_cast<std::uint64_t>(app.settings().max_kbps()) * kBytesPerKib;
   options.cancel = &app.workers().stop_flag();
   options.confined_to = app.files().working_directory();
   return options;

@@ -116,6 +116,9 @@ class BatchRun {
   }
   void start_what_may_run();
   void start_next_items();
+  // Lets transfers held back by the rate cap go on as it can pay for them.
+  void let_held_back_go_on();
+  [[nodiscard]] std::chrono::milliseconds until_held_back_may_go_on() const;
   void start(Active& active);
   // Moves the running transfers on; true when one of them ended.
   bool drive();
@@ -153,6 +156,7 @@ bool BatchRun::run() {
   while (!stopping_ && !stop_requested()) {
     start_what_may_run();
     if (active_.empty() && next_ == items_.size()) return completed_ == items_.size();
+    let_held_back_go_on();
     // A transfer that ended frees its place: fill it before waiting.
     const bool moved = drive();
     const bool settled = !stopping_ && settle_writes();
@@ -206,6 +210,41 @@ void BatchRun::take_host(std::size_t index, int change) {
   const bool has_room = host_has_room(index);
   if (had_room && !has_room) --hosts_with_room_;
   if (!had_room && has_room) ++hosts_with_room_;
+}
+
+// In turn: the one held back longest first, and none overtakes it. Were
+// the first in the list always served first, the others could sit idle
+// until their servers gave up on them.
+void BatchRun::let_held_back_go_on() {
+  RateCap* cap = settings_.rate_cap;
+  if (cap == nullptr) return;
+  std::vector<CurlTransfer*> waiting;
+  for (Active& active : active_) {
+    if (active.transfer && active.transfer->held_back() > 0)
+      waiting.push_back(active.transfer.get());
+  }
+  std::sort(waiting.begin(), waiting.end(), [](const CurlTransfer* a, const CurlTransfer* b) {
+    return a->held_back_since() < b->held_back_since();
+  });
+  for (CurlTransfer* transfer : waiting) {
+    if (cap->wait_for(transfer->held_back()).count() > 0) return;
+    transfer->go_on();
+  }
+}
+
+std::chrono::milliseconds BatchRun::until_held_back_may_go_on() const {
+  using std::chrono::milliseconds;
+  auto soonest = std::chrono::duration_cast<milliseconds>(kStopCheck);
+  RateCap* cap = settings_.rate_cap;
+  if (cap == nullptr) return soonest;
+  for (const Active& active : active_) {
+    const std::size_t piece = active.transfer ? active.transfer->held_back() : 0;
+    if (piece == 0) continue;
+    // Rounded up, so that the wait does not end just short of the time.
+    const auto wait = std::chrono::ceil<milliseconds>(cap->wait_for(piece));
+    soonest = std::min(soonest, wait);
+  }
+  return soonest;
 }
 
 bool BatchRun::drive() {
@@ -276,7 +315,7 @@ bool BatchRun::settle_writes() {
 }
 
 void BatchRun::wait() {
-  auto timeout = std::chrono::duration_cast<std::chrono::milliseconds>(kStopCheck);
+  auto timeout = until_held_back_may_go_on();
   const auto now = Clock::now();
   for (const Active& active : active_) {
     if (active.transfer || active.arrived) continue;

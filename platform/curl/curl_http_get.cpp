@@ -47,13 +47,14 @@ void sweep_folders_of(const std::vector<FileTransfer>& files, const std::string&
 }  // namespace
 
 CurlHttpGet::CurlHttpGet(std::string ca_file, TransferPolicy policy)
-    : settings_{std::move(ca_file), policy} {
+    : settings_{std::move(ca_file), policy, rate_cap_.get()} {
   ensure_curl_initialised();
 }
 
 HttpResult CurlHttpGet::get(const std::string& address, const HttpGetOptions& options,
                             HttpSink& sink) {
   HttpResult result;
+  rate_cap_->set_rate(options.max_receive_rate);
   const std::vector<CurlBatch::Item> items{{address, {}}};
   CurlBatch batch(settings_, options, 1);
   const auto lend = [&](std::size_t, WriteBehind&) { return std::make_unique<LentSink>(sink); };
@@ -77,6 +78,7 @@ bool CurlHttpGet::get_files(const std::vector<FileTransfer>& files, const HttpGe
   std::vector<CurlBatch::Item> items;
   items.reserve(files.size());
   for (const FileTransfer& file : files) items.push_back({file.address, file.target});
+  rate_cap_->set_rate(options.max_receive_rate);
   CurlBatch batch(settings_, options, max_connections);
   const auto sink_for = [&](std::size_t index, WriteBehind& writer) {
     return std::make_unique<BufferedFileSink>(files[index].target, options.confined_to,

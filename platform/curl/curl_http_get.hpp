@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "platform/curl/curl_transfer.hpp"
@@ -10,7 +11,9 @@ namespace tarvel {
 // HTTP and HTTPS GETs through libcurl's multi interface. Each thread keeps
 // its connections between calls, so a list of files from one server travels
 // over kept-alive connections instead of a new one per file. Certificates
-// are always verified.
+// are always verified. Every transfer goes through the system's proxy for
+// its address (loopback addresses always go direct), and all of them
+// together stay under the rate cap the latest call asked for.
 class CurlHttpGet final : public HttpGet {
  public:
   // ca_file: certificate authorities to trust instead of the system's store
@@ -30,6 +33,7 @@ class CurlHttpGet final : public HttpGet {
   static void close_idle_connections();
 
  private:
+  std::unique_ptr<RateCap> rate_cap_ = std::make_unique<RateCap>();
   CurlClientSettings settings_;
 };
 

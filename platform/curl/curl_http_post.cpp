@@ -8,18 +8,12 @@
 #include <string_view>
 
 #include "platform/curl/curl_setup.hpp"
+#include "platform/curl/system_proxy.hpp"
 
 namespace tarvel {
 namespace {
 
 constexpr long kMaxRedirects = 5;
-
-bool starts_with_no_case(std::string_view text, std::string_view prefix) {
-  const auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
-  return text.size() >= prefix.size() &&
-         std::equal(prefix.begin(), prefix.end(), text.begin(),
-                    [&](char a, char b) { return lower(a) == lower(b); });
-}
 
 bool is_web_address(std::string_view address) {
   return starts_with_no_case(address, "http://") || starts_with_no_case(address, "https://");
@@ -67,7 +61,6 @@ void set_limits(CURL* h, const CurlHttpPost::Limits& limits) {
   curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
-  apply_common_options(h);
 }
 
 }  // namespace
@@ -85,13 +78,16 @@ std::optional<std::string> CurlHttpPost::post(const std::string& address, const 
   Sink sink{{}, limits_.max_body_bytes};
   set_limits(h, limits_);
   curl_easy_setopt(h, CURLOPT_URL, address.c_str());
+  const std::string proxy = use_system_proxy(h, address);
   curl_easy_setopt(h, CURLOPT_POST, 1L);
   curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.data());
   curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, append_to_sink);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
-  if (curl_easy_perform(h) != CURLE_OK) return std::nullopt;
+  const CURLcode code = curl_easy_perform(h);
+  // The proxy's refusal is no answer of the service's, whatever its body.
+  if (proxy_refused_credentials(h, proxy) || code != CURLE_OK) return std::nullopt;
   return std::move(sink.body);
 }
 

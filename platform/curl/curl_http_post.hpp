@@ -26,7 +26,9 @@ class CurlHttpPost final : public HttpPost {
   // Only http:// and https:// addresses are contacted; anything else (the
   // "not found" of a missing configuration value, file:// ...) fails before
   // any connection. Redirects to http or https are followed, as a browser's
-  // request object does. Proxy variables of the environment are ignored.
+  // request object does. The exchange goes through the system's proxy for
+  // the address (loopback addresses always go direct); a proxy that asks for
+  // credentials the address does not give fails it.
   [[nodiscard]] std::optional<std::string> post(const std::string& address,
                                                 const std::string& body) override;
 

@@ -1,5 +1,7 @@
 #include "platform/curl/curl_setup.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <mutex>
 
 namespace tarvel {
@@ -9,9 +11,11 @@ void ensure_curl_initialised() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-void apply_common_options(CURL* curl) {
-  // An empty proxy overrides http_proxy, https_proxy and all_proxy.
-  curl_easy_setopt(curl, CURLOPT_PROXY, "");
+bool starts_with_no_case(std::string_view text, std::string_view prefix) {
+  const auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
+  return text.size() >= prefix.size() &&
+         std::equal(prefix.begin(), prefix.end(), text.begin(),
+                    [&](char a, char b) { return lower(a) == lower(b); });
 }
 
 }  // namespace tarvel

@@ -5,6 +5,7 @@
 #include <charconv>
 
 #include "platform/curl/curl_setup.hpp"
+#include "platform/curl/system_proxy.hpp"
 
 namespace tarvel {
 namespace {
@@ -16,6 +17,7 @@ constexpr long kMaxRedirects = 10;
 constexpr const char* kProtocols = "http,https";
 constexpr long kPartialContent = 206;
 constexpr long kRangeNotSatisfiable = 416;
+constexpr long kProxyAuthenticationRequired = 407;
 constexpr std::string_view kWeakPrefix = "W/";
 
 bool status_wanted(long status, long wanted) {
@@ -50,9 +52,7 @@ std::int64_t range_start(std::string_view content_range) {
   return first;
 }
 
-bool is_https(const std::string& address) {
-  return same_letters(std::string_view(address).substr(0, 8), "https://");
-}
+bool is_https(const std::string& address) { return starts_with_no_case(address, "https://"); }
 
 }  // namespace
 
@@ -61,6 +61,7 @@ CurlTransfer::CurlTransfer(CURL* easy, std::string address, const HttpGetOptions
     : easy_(easy),
       address_(std::move(address)),
       sink_(sink),
+      rate_cap_(settings.rate_cap),
       wanted_status_(options.wanted_status) {
   configure(options, settings);
   ask_for_the_rest();
@@ -81,7 +82,7 @@ void CurlTransfer::configure(const HttpGetOptions& options, const CurlClientSett
   curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, kProtocols);
   curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, kMaxRedirects);
-  apply_common_options(easy_);
+  proxy_ = use_system_proxy(easy_, address_);
   curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
   if (!settings.ca_file.empty()) curl_easy_setopt(easy_, CURLOPT_CAINFO, settings.ca_file.c_str());
@@ -96,7 +97,10 @@ void CurlTransfer::configure(const HttpGetOptions& options, const CurlClientSett
   // Over TLS a server may multiplex: later transfers wait to share the first
   // one's connection rather than each opening their own.
   if (is_https(address_)) curl_easy_setopt(easy_, CURLOPT_PIPEWAIT, 1L);
-  curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+  // Under a cap, smaller reads let the transfers take turns.
+  const bool capped = rate_cap_ != nullptr && rate_cap_->capped();
+  curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE,
+                   capped ? static_cast<long>(rate_cap_->piece_bytes()) : kReceiveBufferBytes);
   curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, on_header);
   curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
   curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, on_body);
@@ -152,6 +156,13 @@ long CurlTransfer::response_status() const {
 std::size_t CurlTransfer::on_body(char* data, std::size_t size, std::size_t count, void* user) {
   auto& transfer = *static_cast<CurlTransfer*>(user);
   const std::size_t bytes = size * count;
+  if (transfer.rate_cap_ != nullptr && !transfer.rate_cap_->pay(bytes)) {
+    // libcurl keeps the piece and hands it over again once the batch lets
+    // the transfer go on.
+    transfer.held_back_ = bytes;
+    transfer.held_back_since_ = RateCap::Clock::now();
+    return CURL_WRITEFUNC_PAUSE;
+  }
   if (!transfer.opened_ && !transfer.start_body()) return 0;
   if (!transfer.sink_.write(data, bytes)) {
     transfer.sink_failed_ = true;
@@ -196,6 +207,13 @@ AttemptEnd CurlTransfer::finish(CURLcode code) {
   end.code = code;
   end.resume_refused = resume_refused_;
   end.result.status = response_status();
+  if (proxy_refused_credentials(easy_, proxy_)) {
+    // Final at once, whether the proxy answered in place of the server or
+    // refused to open a tunnel to it.
+    end.result = {HttpResult::Outcome::status, kProxyAuthenticationRequired};
+    sink_.abandon();
+    return end;
+  }
   if (code == CURLE_OK && !stopped_early()) {
     if (!sink_.body_matches()) {
       // Not the body expected (cut short without a length, or changed on
@@ -221,5 +239,10 @@ AttemptEnd CurlTransfer::finish(CURLcode code) {
 }
 
 void CurlTransfer::cancel() { sink_.interrupt(); }
+
+void CurlTransfer::go_on() {
+  held_back_ = 0;
+  curl_easy_pause(easy_, CURLPAUSE_CONT);
+}
 
 }  // namespace tarvel

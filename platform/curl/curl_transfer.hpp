@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/curl/rate_cap.hpp"
 #include "platform/curl/transfer_policy.hpp"
 #include "platform/http_get.hpp"
 
@@ -15,6 +16,8 @@ struct CurlClientSettings {
   // Certificate authorities to trust instead of the system's store; "" uses the store.
   std::string ca_file;
   TransferPolicy policy;
+  // Shared by every transfer of the client; none when nothing caps them.
+  RateCap* rate_cap = nullptr;
 };
 
 // One attempt at one GET on an easy handle, as a batch runs it. Continues a
@@ -38,6 +41,14 @@ class CurlTransfer {
   // Ends the attempt before libcurl is done; the sink keeps what is worth keeping.
   void cancel();
 
+  // The piece of body the transfer holds back while the rate cap cannot pay
+  // for it (libcurl keeps it and reads no more); 0 when it is not held back.
+  [[nodiscard]] std::size_t held_back() const { return held_back_; }
+  // Since when: the transfer held back longest goes on first.
+  [[nodiscard]] RateCap::Clock::time_point held_back_since() const { return held_back_since_; }
+  // Lets a held-back transfer go on; it may be held back again at once.
+  void go_on();
+
  private:
   static std::size_t on_header(char* data, std::size_t size, std::size_t count, void* user);
   static std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user);
@@ -53,6 +64,8 @@ class CurlTransfer {
   CURL* easy_;
   std::string address_;
   HttpSink& sink_;
+  RateCap* rate_cap_;
+  std::string proxy_;
   long wanted_status_;
   ResumePoint held_;
   std::int64_t range_from_ = -1;  // first byte asked for when continuing, -1 for the whole body
@@ -68,6 +81,8 @@ class CurlTransfer {
   bool unwanted_ = false;
   bool sink_failed_ = false;
   bool resume_refused_ = false;
+  std::size_t held_back_ = 0;
+  RateCap::Clock::time_point held_back_since_{};
 };
 
 }  // namespace tarvel

@@ -38,6 +38,7 @@ class RequestServiceDouble {
   RequestServiceDouble(const RequestServiceDouble&) = delete;
   RequestServiceDouble& operator=(const RequestServiceDouble&) = delete;
 
+  [[nodiscard]] int port() const { return port_; }
   // "http://127.0.0.1:<port>" followed by the path.
   [[nodiscard]] std::string address(const std::string& path = "/request") const;
 

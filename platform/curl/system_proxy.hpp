@@ -1,0 +1,43 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvel {
+
+// The proxy the system's configuration names for an address, in the form
+// libcurl takes ("" for a direct line). Asks libproxy, which reads the
+// desktop's settings, PAC scripts and WPAD, and the environment (http_proxy,
+// https_proxy, no_proxy, upper or lower case), afresh for every address.
+// Loopback addresses always go direct: a proxy elsewhere cannot reach this
+// machine's own servers. Safe to call from any thread.
+[[nodiscard]] std::string system_proxy_for(const std::string& address);
+
+// Sets the handle's proxy for the address, overriding what libcurl would
+// otherwise take from the environment on its own, and answers it.
+std::string use_system_proxy(CURL* curl, const std::string& address);
+
+// After an exchange through proxy: when the proxy refused to carry it
+// without credentials (407), says so on standard error, since the player can
+// mend it only in the proxy's settings, and answers true. A list of files
+// stops at its first failure, so one install says it once.
+bool proxy_refused_credentials(CURL* curl, const std::string& proxy);
+
+// The parts of the lookup that decide, without the system.
+
+// Whether the address names this machine: 127.0.0.0/8, ::1 or "localhost".
+[[nodiscard]] bool is_loopback_address(std::string_view address);
+
+// The first answer of a proxy list that libcurl can use, in its form: ""
+// for "direct://", the address itself for an http, https or SOCKS proxy.
+// Answers of other kinds are passed by; a list without a usable one is a
+// direct line.
+[[nodiscard]] std::string first_usable_proxy(const std::vector<std::string>& answers);
+
+// The proxy address without the credentials written in it, for messages.
+[[nodiscard]] std::string without_credentials(std::string_view proxy);
+
+}  // namespace tarvel
