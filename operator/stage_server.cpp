@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <locale>
 #include <optional>
 
 namespace tarvel {
@@ -180,6 +181,12 @@ void StageServer::listen(RequestService& service) {
 }
 
 void StageServer::start(RequestService& service) {
+  // The server and its callers build regular expressions, which fill the
+  // locale's character cache lazily, one entry at a time. Filling it here,
+  // before the server's threads start, keeps two threads from writing it at
+  // once.
+  const auto& ctype = std::use_facet<std::ctype<char>>(std::locale());
+  for (int c = 0; c < 256; ++c) (void)ctype.narrow(static_cast<char>(c), '\0');
   thread_ = std::thread([this, &service] { listen(service); });
 }
 
