@@ -139,11 +139,15 @@ std::string read_key_from_file(App& app, const std::string& path, const std::str
 std::string read_config_value(App& app, const std::string& name) {
   const auto text = app.files().read(kConfigFileName);
   if (!text) return kConfigNotFound;
+  return config_value(*text, name);
+}
+
+std::string config_value(std::string_view text, const std::string& name) {
   // Values are trimmed and inner runs of white space become one space, so a
   // pretty-printed file (a value on a line of its own, indented) reads the
   // same as a compact one.
   tinyxml2::XMLDocument document(true, tinyxml2::COLLAPSE_WHITESPACE);
-  if (document.Parse(text->data(), text->size()) != tinyxml2::XML_SUCCESS) return kConfigNotFound;
+  if (document.Parse(text.data(), text.size()) != tinyxml2::XML_SUCCESS) return kConfigNotFound;
   const tinyxml2::XMLElement* root = document.FirstChildElement();
   if (root == nullptr) return kConfigNotFound;
   const tinyxml2::XMLElement* element = root->FirstChildElement(name.c_str());
@@ -151,6 +155,37 @@ std::string read_config_value(App& app, const std::string& name) {
   const tinyxml2::XMLText* value = element->FirstChild()->ToText();
   if (value == nullptr || value->Value() == nullptr) return kConfigNotFound;
   return value->Value();
+}
+
+std::string settings_value(std::string_view text, std::string_view key) {
+  std::string value;
+  for (std::string_view line : settings_lines(text)) {
+    if (auto found = value_for(line, key)) value = std::string(*found);
+  }
+  return value;
+}
+
+std::string config_file_problem(App& app) {
+  const std::string name = kConfigFileName;
+  const auto text = app.files().read(kConfigFileName);
+  if (!text) {
+    return name + " cannot be read: the launcher has no request service, no games and no icon";
+  }
+  tinyxml2::XMLDocument document;
+  if (document.Parse(text->data(), text->size()) != tinyxml2::XML_SUCCESS) {
+    std::string words = document.ErrorName();
+    if (words.starts_with("XML_ERROR_")) words = words.substr(10);
+    for (char& c : words) {
+      c = c == '_' ? ' ' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    const int line = document.ErrorLineNum();
+    return name + " is not XML: " + (line > 0 ? "line " + std::to_string(line) + ", " : "") +
+           words + "; every value of it reads as \"not found\"";
+  }
+  if (document.FirstChildElement() == nullptr) {
+    return name + " holds no element; every value of it reads as \"not found\"";
+  }
+  return {};
 }
 
 void load_default_language(App& app) {

@@ -35,6 +35,15 @@ void read_settings_file(App& app);
 // becomes one space.
 [[nodiscard]] std::string read_config_value(App& app, const std::string& name);
 
+// What is wrong with "Config.xml" in a line for the player ("Config.xml is
+// not XML: line 3, ..."), or "" when it reads.
+[[nodiscard]] std::string config_file_problem(App& app);
+
+// The same readers over text already in memory: the value read_settings_file
+// takes for a key ("" when no line gives it), and read_config_value's value.
+[[nodiscard]] std::string settings_value(std::string_view text, std::string_view key);
+[[nodiscard]] std::string config_value(std::string_view text, const std::string& name);
+
 // Picks the default language code from the language file with the first
 // entry of the Languages configuration value.
 void load_default_language(App& app);

@@ -4,6 +4,7 @@
 #include "core/status.hpp"
 #include "screens/transferring_form.hpp"
 #include "server/login_request.hpp"
+#include "update/game_package.hpp"
 
 namespace tarvel {
 namespace {
@@ -11,14 +12,8 @@ namespace {
 constexpr const char* kExit = "exit";
 constexpr const char* kValidate = "validate";
 constexpr std::size_t kValidateArguments = 3;
-constexpr const char* kLanguageFolder = "language/";
 // The one result value that is a login; "00" or " 0" are not.
 constexpr const char* kLoginAccepted = "0";
-
-// Where a language's files lie below a base address: base/language/<code>/.
-std::string language_address(const std::string& base, const std::string& code) {
-  return base + kLanguageFolder + code + "/";
-}
 
 void store_credentials(Settings& settings, const std::string& user_name,
                        const std::string& password, const std::string& language) {
@@ -31,8 +26,8 @@ void store_credentials(Settings& settings, const std::string& user_name,
 
 void store_language_addresses(Settings& settings) {
   settings.locked([](SettingsValues& v) {
-    v.game_language_address = language_address(v.game_url, v.selected_language);
-    v.common_language_address = language_address(v.common_url, v.selected_language);
+    v.game_language_address = language_base_address(v.game_url, v.selected_language);
+    v.common_language_address = language_base_address(v.common_url, v.selected_language);
   });
 }
 
@@ -80,6 +75,7 @@ void CCorvaneDlg::on_request(const ParsedRequest& request) {
 void CCorvaneDlg::validate(const std::string& user_name, const std::string& password,
                            const std::string& language) {
   store_credentials(app().settings(), user_name, password, language);
+  app().log().keep_secret(password);
   // The movie checks for empty fields itself; there is nothing to say here.
   if (user_name.empty() || password.empty()) return;
   app().settings().set_login_properties("");

@@ -21,7 +21,10 @@ TransferringForm::TransferringForm(App& app) : FlashScreen(app, kClassName, OnAc
 // Destroyed here, while still this screen, so that on_destroyed runs.
 TransferringForm::~TransferringForm() { destroy_window(); }
 
-void TransferringForm::on_destroyed() { app().settings().set_installation_screen_open(false); }
+void TransferringForm::on_destroyed() {
+  app().settings().set_installation_screen_open(false);
+  FlashScreen::on_destroyed();
+}
 
 void TransferringForm::on_init() {
   app().settings().set_installation_screen_open(true);

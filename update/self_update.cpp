@@ -1,7 +1,6 @@
 #include "update/self_update.hpp"
 
 #include <algorithm>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -76,8 +75,7 @@ bool check_release(App& app, Replacement& r, const std::string& exe_name) {
   const std::string settings_copy = app.settings().server_settings_copy_name();
   if (!is_plain_file_name(settings_copy)) {
     if (configured_update_key(app).empty()) return true;
-    std::fprintf(stderr,
-                 "tarvel: no settings copy to check the launcher's release with, refused\n");
+    app.log().cause("no settings copy to check the launcher's release with, refused");
     return install_failed(app);
   }
   if (!fetch_release_sums(app, r.url + kSettingsFileName, settings_copy, kLauncherRecordName,
@@ -87,8 +85,8 @@ bool check_release(App& app, Replacement& r, const std::string& exe_name) {
   if (!r.sums) return true;
   const auto listed = r.sums->files.find(exe_name);
   if (listed == r.sums->files.end()) {
-    std::fprintf(stderr, "tarvel: %s%s: gives no sum for the launcher \"%s\", refused\n",
-                 kSettingsFileName, kSumsSuffix, printable(exe_name).c_str());
+    app.log().cause(std::string(kSettingsFileName) + kSumsSuffix + ": gives no sum for the launcher \"" +
+                    printable(exe_name) + "\", refused");
     return install_failed(app);
   }
   r.executable_sum = listed->second;
