@@ -204,6 +204,7 @@ TEST(TarvelProgram, VerifyReportsWhatBrokeAndRepairFetchesOnlyThat) {
                   .ok());
   testing::TestApp t;
   t.app.settings().set_game_url(server.url("games/"));
+  t.dir.write("setup.xml", "game_url=" + server.url("games/") + "\n");
   ASSERT_TRUE(install_game_package(t.app, "slot", "common", kSourceGameUrl));
   testing::TempDir scratch;
 
