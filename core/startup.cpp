@@ -63,7 +63,8 @@ void note_start(App& app, const StartupParts& parts) {
   note_settings(app);
   const std::string url = app.settings().url();
   if (parts.proxy_for && !url.empty()) {
-    app.log().note("proxy for " + url + ": " + shown(parts.proxy_for(url)));
+    const std::string proxy = parts.proxy_for(url);
+    app.log().note("proxy for " + url + ": " + (proxy.empty() ? "none, a direct line" : proxy));
   }
   check_settings_files(app);
 }

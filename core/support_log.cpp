@@ -6,7 +6,7 @@
 namespace tarvel {
 namespace {
 
-constexpr std::size_t kShortestSecret = 4;
+constexpr std::size_t kShortestSecret = 6;
 constexpr std::string_view kSchemeEnd = "://";
 constexpr std::string_view kTicketParameter = "ticket=";
 
@@ -72,9 +72,16 @@ void SupportLog::note(std::string_view line) {
 
 void SupportLog::cause(std::string_view line) {
   const std::string text = scrubbed(line);
-  std::fprintf(stderr, "%s: %s\n", program_.c_str(), text.c_str());
-  std::fflush(stderr);
-  if (file_ != nullptr) file_->append("error: " + text);
+  bool again = false;
+  {
+    std::lock_guard lock(mutex_);
+    again = !said_.insert(text).second;
+  }
+  if (!again) {
+    std::fprintf(stderr, "%s: %s\n", program_.c_str(), text.c_str());
+    std::fflush(stderr);
+  }
+  if (file_ != nullptr) file_->append((again ? "error again: " : "error: ") + text);
 }
 
 void SupportLog::keep_secret(std::string_view secret) {
