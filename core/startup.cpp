@@ -77,7 +77,7 @@ bool run_startup(App& app, const StartupParts& parts) {
     case InstanceGuard::Claim::failed:
       return false;
     case InstanceGuard::Claim::already_running:
-      app.log().note("another launcher runs in this application directory: error screen 406");
+      app.log().note("another launcher is running: error screen 406");
       parts.error_screen(app, kErrorSecondInstance);
       return false;
     case InstanceGuard::Claim::claimed:
