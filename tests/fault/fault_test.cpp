@@ -281,5 +281,37 @@ TEST(FaultInjection, AFullDiskFailsWith401AndTruncatesNothing) {
   EXPECT_TRUE(tree_is_whole(site, app_dir));
 }
 
+// The disk fills up while an update replaces a large file: the installed
+// file stays whole as it was, the package keeps its version, and the run
+// after space was made brings the update.
+TEST(FaultInjection, AFullDiskDuringAnUpdateKeepsTheInstalledFile) {
+  Site site;
+  testing::TempDir scratch;
+  const std::string app_dir = scratch / "app";
+  std::filesystem::create_directory(app_dir);
+  write_file(app_dir + "/setup.xml", site.setup());
+  Installer first(app_dir, scratch.path());
+  ASSERT_TRUE(first.spawned());
+  ASSERT_EQ(first.wait(), 0) << first.output();
+
+  const std::string large = "d2/f6.bin";  // 256 KiB
+  const std::string before = read_file(app_dir + "/pkg/" + large);
+  site.site.write("common/" + large, std::string(before.size(), 'n'));
+  site.site.write("common/common_update.xml",
+                  "$version-1.0\n$version-1.1\nCOMMON/" + large + ",pkg\\d2\\\n");
+  Installer capped(app_dir, scratch.path(), {std::to_string(128 * 1024)});
+  ASSERT_TRUE(capped.spawned());
+  EXPECT_EQ(capped.wait(), 1);
+  EXPECT_EQ(capped.output(), "status 401 Err=401\n");
+  EXPECT_TRUE(read_file(app_dir + "/pkg/" + large) == before) << "the installed file changed";
+  EXPECT_FALSE(std::filesystem::exists(app_dir + "/common_update.xml"));
+
+  Installer rerun(app_dir, scratch.path());
+  ASSERT_TRUE(rerun.spawned());
+  EXPECT_EQ(rerun.wait(), 0) << rerun.output();
+  EXPECT_TRUE(read_file(app_dir + "/pkg/" + large) == std::string(before.size(), 'n'));
+  EXPECT_EQ(leftovers(app_dir), std::vector<std::string>{});
+}
+
 }  // namespace
 }  // namespace tarvel
