@@ -171,6 +171,14 @@ std::uintmax_t size_of(const std::string& path) {
   return error ? 0 : size;
 }
 
+// A new application directory in the folder, its settings pointing at the site.
+std::string new_application_directory(const Site& site, const testing::TempDir& scratch) {
+  const std::string app_dir = scratch / "app";
+  std::filesystem::create_directory(app_dir);
+  write_file(app_dir + "/setup.xml", site.setup());
+  return app_dir;
+}
+
 unsigned seed() {
   const char* given = std::getenv("TARVEL_FAULT_SEED");
   return given != nullptr ? static_cast<unsigned>(std::strtoul(given, nullptr, 10))
@@ -186,9 +194,7 @@ TEST(FaultInjection, InstallsKilledAtRandomPointsConvergeOnTheNextRun) {
   int converged = 0;
   for (int round = 0; round < kRounds; ++round) {
     testing::TempDir scratch;
-    const std::string app_dir = scratch / "app";
-    std::filesystem::create_directory(app_dir);
-    write_file(app_dir + "/setup.xml", site.setup());
+    const std::string app_dir = new_application_directory(site, scratch);
     const std::size_t at = kill_at(random);
     const std::size_t seen = site.server.requests().size();
     {
@@ -264,9 +270,7 @@ TEST(FaultInjection, TheNextRunContinuesALargeFileAKillCutShort) {
 TEST(FaultInjection, AFullDiskFailsWith401AndTruncatesNothing) {
   Site site;
   testing::TempDir scratch;
-  const std::string app_dir = scratch / "app";
-  std::filesystem::create_directory(app_dir);
-  write_file(app_dir + "/setup.xml", site.setup());
+  const std::string app_dir = new_application_directory(site, scratch);
   Installer capped(app_dir, scratch.path(), {std::to_string(128 * 1024)});
   ASSERT_TRUE(capped.spawned());
   EXPECT_EQ(capped.wait(), 1);
@@ -287,9 +291,7 @@ TEST(FaultInjection, AFullDiskFailsWith401AndTruncatesNothing) {
 TEST(FaultInjection, AFullDiskDuringAnUpdateKeepsTheInstalledFile) {
   Site site;
   testing::TempDir scratch;
-  const std::string app_dir = scratch / "app";
-  std::filesystem::create_directory(app_dir);
-  write_file(app_dir + "/setup.xml", site.setup());
+  const std::string app_dir = new_application_directory(site, scratch);
   Installer first(app_dir, scratch.path());
   ASSERT_TRUE(first.spawned());
   ASSERT_EQ(first.wait(), 0) << first.output();

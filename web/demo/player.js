@@ -2,7 +2,7 @@
 // demo's movie scripts do on the headless screens, but on the pages a player
 // sees and at a pace a person can follow: before each step it waits the
 // pause (in milliseconds) that the demo wrote into "demo-pace.txt" in the
-// application directory, 1500 when there is none.
+// application directory, 1500 when there is none. Needs hear.js before it.
 "use strict";
 
 (() => {
@@ -15,26 +15,7 @@
     await new Promise((resolve) => setTimeout(resolve, ms * times));
   };
 
-  // Every line still reaches the movie; a step may wait for one that came
-  // before it started waiting.
-  const lines = [];
-  const waiting = [];
-  const movieAddText = window.addText;
-  window.addText = (text) => {
-    const line = String(text);
-    lines.push(line);
-    movieAddText(line);
-    for (const w of waiting.filter((w) => w.test(line))) {
-      waiting.splice(waiting.indexOf(w), 1);
-      w.resolve(line);
-    }
-  };
-  const hear = (test, after = 0) =>
-    new Promise((resolve) => {
-      const earlier = lines.slice(after).find(test);
-      if (earlier !== undefined) resolve(earlier);
-      else waiting.push({ test, resolve });
-    });
+  const hear = Heard.hear;
   const startsWith = (prefix) => (line) => line.startsWith(prefix);
   const click = (id) => document.getElementById(id).click();
 
@@ -42,7 +23,7 @@
   // then the player leaves.
   const progressScreen = async () => {
     for (let failures = 1; ; ++failures) {
-      await hear(startsWith("Err="), lines.length);
+      await hear(startsWith("Err="), Heard.count());
       await pause();
       if (failures > 2) return click("exit");
       click("retry");
