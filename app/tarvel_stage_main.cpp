@@ -130,11 +130,10 @@ void print_addresses(const Setup& setup, const StageServer& server, std::size_t 
 int main(int argc, char** argv) {
   // Whoever reads the log (a terminal, the demo script) sees each line at once.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  const CommandLine line = parse_command_line(
-      argc, argv,
-      {"--sample", "--version", "--pages", "--port", "--accounts", "--key", "--slow",
-       "--drop-every"},
-      {"--help"});
+  const CommandLine line = parse_command_line(argc, argv,
+                                              {"--sample", "--version", "--pages", "--port",
+                                               "--accounts", "--key", "--slow", "--drop-every"},
+                                              {"--help"});
   if (line.has("--help")) {
     std::fputs(kUsage, stdout);
     return 0;

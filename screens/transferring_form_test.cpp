@@ -82,8 +82,9 @@ struct Installation {
   // How many game status answers the lobby received.
   [[nodiscard]] long answers() const {
     const auto texts = received(IndexForm::kClassName);
-    return std::count_if(texts.begin(), texts.end(),
-                         [](const std::string& text) { return text.starts_with("game_install=="); });
+    return std::count_if(texts.begin(), texts.end(), [](const std::string& text) {
+      return text.starts_with("game_install==");
+    });
   }
 
   void run_after_login(const std::string& movie) {
@@ -357,8 +358,7 @@ TEST(TransferringForm, ALoginTriedOfflineThenOnlineReachesTheLobby) {
   CCorvaneDlg login(i.app);
   EXPECT_TRUE(login.show_modal_as_main()) << i.t.transcript.dump();
 
-  EXPECT_EQ(i.received(CCorvaneDlg::kClassName),
-            (std::vector<std::string>{"lang=en", "Err=402"}));
+  EXPECT_EQ(i.received(CCorvaneDlg::kClassName), (std::vector<std::string>{"lang=en", "Err=402"}));
   EXPECT_EQ(i.installation_texts(), (std::vector<std::string>{"lang=en"})) << i.t.transcript.dump();
   EXPECT_EQ(i.received(IndexForm::kClassName).back(), std::string("game_status==") + kSlotDocument);
 }
