@@ -9,7 +9,6 @@
 #include "screens/error_screen.hpp"
 #include "screens/index_form.hpp"
 #include "screens/login_screen.hpp"
-#include "server/cut_at.hpp"
 #include "tests/support/package_site.hpp"
 #include "tests/support/request_service_double.hpp"
 #include "tests/support/test_app.hpp"
@@ -277,8 +276,8 @@ TEST(TransferringForm, BackToBackGameRequestsCloseEveryInstallationScreen) {
 }
 
 // While an installation screen is open, the progress of its work is its
-// own, and no line shows more done than the list holds.
-TEST(TransferringForm, ProgressGoesToTheOpenInstallationScreenNeverPastItsCount) {
+// own: neither the lobby nor a screen whose work is done takes it.
+TEST(TransferringForm, ProgressGoesToTheScreenWhoseWorkItIs) {
   Installation i;
   testing::write_config(i.t.dir.path() + "/", {{"linkLabel", "slot,poker"}});
   i.t.dir.write("common_poker_install.xml", "$version-1.0\n");
@@ -309,13 +308,8 @@ TEST(TransferringForm, ProgressGoesToTheOpenInstallationScreenNeverPastItsCount)
   ASSERT_EQ(screens.size(), 2u);
   EXPECT_EQ(progress_of(i.window), std::vector<std::string>{}) << "the lobby";
   EXPECT_EQ(progress_of(screens[0]), std::vector<std::string>{}) << "its own run had finished";
-  const auto lines = progress_of(screens[1]);
-  EXPECT_FALSE(lines.empty()) << i.t.transcript.dump();
-  for (const std::string& line : lines) {
-    const std::vector<std::string> fields = cut_at(line, ",");
-    ASSERT_GE(fields.size(), 2u) << line;
-    EXPECT_LE(std::stoi(fields[0]), std::stoi(fields[1])) << line;
-  }
+  EXPECT_EQ(progress_of(screens[1]), std::vector<std::string>{"1,1,asset,en"})
+      << "the casino's manifest after the language pack's one file";
 }
 
 // A login tried offline leaves nothing behind that the installation screen
