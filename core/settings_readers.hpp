@@ -25,6 +25,10 @@ void apply_defaults(Settings& settings);
 // file was read, a key it does not name becomes "".
 void read_settings_file(App& app);
 
+// The value setup.xml's reader gives key in this text: the last line that
+// starts with key + "=" (after white space) holds it; "" when none does.
+[[nodiscard]] std::string settings_value(std::string_view text, std::string_view key);
+
 // The value of the first line of the file that starts with key + "=", or "".
 // A file that cannot be opened shows "File access Problem" first.
 [[nodiscard]] std::string read_key_from_file(App& app, const std::string& path,
