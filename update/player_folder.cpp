@@ -1,0 +1,192 @@
+#include "update/player_folder.hpp"
+
+#include <algorithm>
+#include <cctype>
+
+#include "core/settings_readers.hpp"
+#include "platform/files.hpp"
+#include "platform/shell.hpp"
+#include "update/package_files.hpp"
+#include "update/sums.hpp"
+
+namespace tarvel {
+namespace {
+
+constexpr std::string_view kVersionKey = "version";
+constexpr std::string_view kSha256Key = "sha256";
+constexpr std::string_view kExeNameKey = "exe_name";
+
+bool is_digit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+
+// The leading number of a version part ("12rc1" gives 12), capped so that a
+// long run of digits cannot overflow.
+unsigned long long part_number(std::string_view part) {
+  unsigned long long number = 0;
+  for (std::size_t i = 0; i < part.size() && is_digit(part[i]) && number < 1000000000ULL; ++i) {
+    number = number * 10 + static_cast<unsigned long long>(part[i] - '0');
+  }
+  return number;
+}
+
+std::vector<unsigned long long> version_parts(std::string_view version) {
+  std::vector<unsigned long long> parts;
+  std::size_t start = 0;
+  while (start <= version.size()) {
+    const std::size_t dot = std::min(version.find('.', start), version.size());
+    parts.push_back(part_number(version.substr(start, dot - start)));
+    start = dot + 1;
+  }
+  return parts;
+}
+
+// Beside the folder, hidden, so that a half-made folder is never taken for
+// the player's.
+std::string partial_folder(const std::string& folder) {
+  const auto slash = folder.find_last_of('/');
+  return folder.substr(0, slash + 1) + "." + folder.substr(slash + 1) + ".partial";
+}
+
+// Copies folders and plain files; links and anything else are left behind,
+// so nothing outside the seed comes along.
+bool copy_tree(Files& files, const std::string& from, const std::string& to) {
+  if (!files.create_directory(to)) return false;
+  for (const Files::Entry& entry : files.list(from)) {
+    const std::string source = from + "/" + entry.name;
+    const std::string target = to + "/" + entry.name;
+    if (entry.kind == Files::Kind::directory && !copy_tree(files, source, target)) return false;
+    if (entry.kind != Files::Kind::file) continue;
+    const auto bytes = files.read(source);
+    if (!bytes || !files.write(target, *bytes)) return false;
+  }
+  return true;
+}
+
+std::string make_from_seed(Files& files, Shell& shell, const std::string& seed,
+                           const std::string& folder) {
+  if (files.kind(seed + "/" + kSettingsFileName) != Files::Kind::file) {
+    return "the package's client " + seed + " has no " + kSettingsFileName;
+  }
+  const std::string partial = partial_folder(folder);
+  (void)shell.remove_folder_tree(partial);
+  if (copy_tree(files, seed, partial) && files.move(partial, folder)) return {};
+  (void)shell.remove_folder_tree(partial);
+  return "could not copy the package's client " + seed + " into " + folder;
+}
+
+PlayerLauncher look_at(Files& files, const std::string& folder, const std::string& launcher) {
+  PlayerLauncher player;
+  if (const auto sum = file_sum(files.native_path(launcher))) {
+    player.present = true;
+    player.sha256 = sum->sha256;
+  }
+  if (const auto text = files.read(folder + "/" + kLauncherSeenName)) {
+    player.record = parse_launcher_record(*text);
+  }
+  return player;
+}
+
+// Copies the package's launcher over the folder's and records what it is.
+bool take_package_launcher(Files& files, Shell& shell, const PackagedClient& package,
+                           const std::string& folder, const std::string& launcher) {
+  const auto bytes = files.read(package.launcher);
+  if (!bytes || !files.write(launcher, *bytes) || !shell.mark_executable(launcher)) return false;
+  return files.write(folder + "/" + kLauncherSeenName,
+                     launcher_record_text({package.version, sha256_hex(*bytes)}));
+}
+
+}  // namespace
+
+std::optional<LauncherRecord> parse_launcher_record(std::string_view text) {
+  LauncherRecord record{settings_value(text, kVersionKey), settings_value(text, kSha256Key)};
+  if (record.version.empty() || record.sha256.empty()) return std::nullopt;
+  return record;
+}
+
+std::string launcher_record_text(const LauncherRecord& record) {
+  return std::string(kVersionKey) + "=" + record.version + "\n" + std::string(kSha256Key) + "=" +
+         record.sha256 + "\n";
+}
+
+std::string version_in(std::string_view line) {
+  std::size_t start = 0;
+  while (start < line.size()) {
+    const std::size_t end = std::min(line.find(' ', start), line.size());
+    if (end > start && is_digit(line[start])) return std::string(line.substr(start, end - start));
+    start = end + 1;
+  }
+  return {};
+}
+
+bool later_version(std::string_view a, std::string_view b) {
+  std::vector<unsigned long long> first = version_parts(a);
+  std::vector<unsigned long long> second = version_parts(b);
+  const std::size_t size = std::max(first.size(), second.size());
+  first.resize(size);
+  second.resize(size);
+  return first > second;
+}
+
+LauncherChoice choose_launcher(const std::string& package_version, const PlayerLauncher& player,
+                               const std::function<std::string()>& ask) {
+  if (!player.present) return {true, {}, false};
+  const auto& record = player.record;
+  if (record && record->sha256 == player.sha256) {
+    return {later_version(package_version, record->version), record->version, false};
+  }
+  // Replaced since it was recorded: a self-update brought something at least
+  // as new as what it replaced.
+  if (record && !later_version(package_version, record->version)) return {false, {}, false};
+  const std::string asked = ask();
+  return {asked.empty() || later_version(package_version, asked), asked, true};
+}
+
+PlayerFolder prepare_player_folder(Files& files, Shell& shell, const PackagedClient& package,
+                                   const std::string& folder, const VersionQuery& ask) {
+  PlayerFolder result;
+  const Files::Kind kind = files.kind(folder);
+  if (kind == Files::Kind::missing) {
+    result.error = make_from_seed(files, shell, package.seed, folder);
+    if (!result.error.empty()) return result;
+    result.notes.push_back("made your client folder " + folder + " from " + package.seed);
+  } else if (kind != Files::Kind::directory) {
+    result.error = folder + " is in the way: it is not a folder";
+    return result;
+  }
+  const auto settings = files.read(folder + "/" + kSettingsFileName);
+  const std::string exe_name = settings ? settings_value(*settings, kExeNameKey) : "";
+  if (!is_plain_file_name(exe_name)) {
+    result.error = folder + "/" + kSettingsFileName + " names no launcher program (exe_name)";
+    return result;
+  }
+  result.launcher = folder + "/" + exe_name;
+  const PlayerLauncher player = look_at(files, folder, result.launcher);
+  const LauncherChoice choice = choose_launcher(package.version, player, [&] {
+    const auto line = ask(result.launcher);
+    return line ? version_in(*line) : std::string();
+  });
+  if (choice.take_package) {
+    if (!take_package_launcher(files, shell, package, folder, result.launcher)) {
+      result.error =
+          "could not copy the package's launcher " + package.launcher + " into " + folder;
+      return result;
+    }
+    if (player.present) {
+      result.notes.push_back("took the package's launcher " + package.version + " in place of " +
+                             (choice.player_version.empty()
+                                  ? "yours, which could not tell its version"
+                                  : "yours (" + choice.player_version + ")"));
+    }
+  } else if (choice.asked && !choice.player_version.empty()) {
+    // Known from now on without asking again.
+    (void)files.write(folder + "/" + kLauncherSeenName,
+                      launcher_record_text({choice.player_version, player.sha256}));
+  }
+  return result;
+}
+
+bool remove_player_folder(Shell& shell, const std::string& folder) {
+  const bool partial_gone = shell.remove_folder_tree(partial_folder(folder));
+  return shell.remove_folder_tree(folder) && partial_gone;
+}
+
+}  // namespace tarvel
