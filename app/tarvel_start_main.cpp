@@ -61,8 +61,8 @@ void print_usage(const char* brand, const std::string& folder) {
       brand, brand, brand, folder.c_str());
 }
 
-int uninstall(Shell& shell, const std::string& brand, const std::string& folder) {
-  if (!remove_player_folder(shell, folder)) {
+int uninstall(Files& files, Shell& shell, const std::string& brand, const std::string& folder) {
+  if (!remove_player_folder(files, shell, folder)) {
     std::fprintf(stderr, "%s: could not remove all of %s\n", brand.c_str(), folder.c_str());
     return 1;
   }
@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
   }
   PosixFiles files(data);
   PosixShell shell(files);
-  if (!data.empty() && one == "--uninstall") return uninstall(shell, layout.brand, folder);
+  if (!data.empty() && one == "--uninstall") return uninstall(files, shell, layout.brand, folder);
   if (data.empty() || !make_user_folders(data)) {
     std::fprintf(stderr, "%s: no folder for your files: set HOME (or XDG_DATA_HOME)\n", brand);
     return 1;

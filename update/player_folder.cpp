@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <random>
 
 #include "core/settings_readers.hpp"
 #include "platform/files.hpp"
@@ -39,11 +40,21 @@ std::vector<unsigned long long> version_parts(std::string_view version) {
   return parts;
 }
 
-// Beside the folder, hidden, so that a half-made folder is never taken for
-// the player's.
-std::string partial_folder(const std::string& folder) {
+// Where a first start makes the folder: beside it, hidden, and named for
+// this start alone, so that two first starts at once never write into each
+// other's copy and a half-made folder is never taken for the player's.
+std::string partial_prefix(const std::string& folder) {
   const auto slash = folder.find_last_of('/');
-  return folder.substr(0, slash + 1) + "." + folder.substr(slash + 1) + ".partial";
+  return "." + folder.substr(slash + 1) + ".partial-";
+}
+
+std::string parent_of(const std::string& folder) {
+  return folder.substr(0, folder.find_last_of('/'));
+}
+
+std::string partial_folder(const std::string& folder) {
+  std::random_device random;
+  return parent_of(folder) + "/" + partial_prefix(folder) + std::to_string(random());
 }
 
 // Copies folders and plain files; links and anything else are left behind,
@@ -67,9 +78,10 @@ std::string make_from_seed(Files& files, Shell& shell, const std::string& seed,
     return "the package's client " + seed + " has no " + kSettingsFileName;
   }
   const std::string partial = partial_folder(folder);
+  const bool made = copy_tree(files, seed, partial) && files.move(partial, folder);
   (void)shell.remove_folder_tree(partial);
-  if (copy_tree(files, seed, partial) && files.move(partial, folder)) return {};
-  (void)shell.remove_folder_tree(partial);
+  // Another first start may have been quicker: its folder is as good.
+  if (made || files.kind(folder) == Files::Kind::directory) return {};
   return "could not copy the package's client " + seed + " into " + folder;
 }
 
@@ -184,9 +196,14 @@ PlayerFolder prepare_player_folder(Files& files, Shell& shell, const PackagedCli
   return result;
 }
 
-bool remove_player_folder(Shell& shell, const std::string& folder) {
-  const bool partial_gone = shell.remove_folder_tree(partial_folder(folder));
-  return shell.remove_folder_tree(folder) && partial_gone;
+bool remove_player_folder(Files& files, Shell& shell, const std::string& folder) {
+  bool removed = true;
+  for (const Files::Entry& entry : files.list(parent_of(folder))) {
+    if (entry.name.starts_with(partial_prefix(folder))) {
+      removed = shell.remove_folder_tree(parent_of(folder) + "/" + entry.name) && removed;
+    }
+  }
+  return shell.remove_folder_tree(folder) && removed;
 }
 
 }  // namespace tarvel

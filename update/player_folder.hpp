@@ -85,8 +85,8 @@ struct PlayerFolder {
                                                  const VersionQuery& ask);
 
 // Removes the player's folder (a link in its place goes, not what it points
-// to), and what an interrupted first start left beside it. True when neither
+// to), and whatever interrupted first starts left beside it. True when neither
 // is there afterwards.
-[[nodiscard]] bool remove_player_folder(Shell& shell, const std::string& folder);
+[[nodiscard]] bool remove_player_folder(Files& files, Shell& shell, const std::string& folder);
 
 }  // namespace tarvel

@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <thread>
+
 #include "platform/posix/posix_files.hpp"
 #include "platform/posix/posix_shell.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -89,7 +92,7 @@ struct Installed {
   PosixFiles files{data.path()};
   PosixShell shell{files};
   std::string folder = data / "brand";
-  int asks = 0;
+  std::atomic<int> asks = 0;
 };
 
 TEST(PlayerFolder, TheFirstStartCopiesThePackagesClientAndLauncherLaterOnesKeepThePlayersFiles) {
@@ -113,6 +116,18 @@ TEST(PlayerFolder, TheFirstStartCopiesThePackagesClientAndLauncherLaterOnesKeepT
   EXPECT_EQ(i.asks, 0);
   // A purge by a launcher release keeps what the start command knows.
   EXPECT_TRUE(purge_keeps_file(kLauncherSeenName, "tarvel"));
+}
+
+TEST(PlayerFolder, TwoFirstStartsAtOnceBothStartFromOneWholeFolder) {
+  Installed i;
+  PlayerFolder first;
+  std::thread other([&] { first = i.prepare(); });
+  const PlayerFolder second = i.prepare();
+  other.join();
+  EXPECT_EQ(first.error, "");
+  EXPECT_EQ(second.error, "");
+  EXPECT_EQ(testing::names_in(i.data.path()), std::vector<std::string>{"brand"});
+  EXPECT_EQ(i.data.read("brand/tarvel"), i.package.read("lib/tarvel"));
 }
 
 TEST(PlayerFolder, ASelfUpdatedLauncherStaysUntilThePackageBringsALaterOne) {
@@ -158,12 +173,12 @@ TEST(PlayerFolder, WhatCannotBeStartedIsSaidAndNothingIsLeftHalfMade) {
 TEST(PlayerFolder, RemovingTakesTheFolderAndOnlyALinkInItsPlace) {
   Installed i;
   ASSERT_EQ(i.prepare().error, "");
-  EXPECT_TRUE(remove_player_folder(i.shell, i.folder));
+  EXPECT_TRUE(remove_player_folder(i.files, i.shell, i.folder));
   EXPECT_TRUE(testing::names_in(i.data.path()).empty());
   ASSERT_EQ(::symlink((i.package / "share").c_str(), i.folder.c_str()), 0);
-  EXPECT_TRUE(remove_player_folder(i.shell, i.folder));
+  EXPECT_TRUE(remove_player_folder(i.files, i.shell, i.folder));
   EXPECT_TRUE(i.package.exists("share/client/setup.xml"));
-  EXPECT_TRUE(remove_player_folder(i.shell, i.folder)) << "nothing there is fine too";
+  EXPECT_TRUE(remove_player_folder(i.files, i.shell, i.folder)) << "nothing there is fine too";
 }
 
 }  // namespace
