@@ -7,6 +7,7 @@
 // program lies: <prefix>/share/<brand>/client and <prefix>/lib/<brand>/.
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <utility>
@@ -70,6 +71,15 @@ int uninstall(Files& files, Shell& shell, const std::string& brand, const std::s
   return 0;
 }
 
+// A folder the player moved elsewhere and linked back is used where it is.
+// (--uninstall takes the path as it stands: it removes a link, never what
+// the link points to.)
+std::string followed(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, error);
+  return error ? path : resolved.string();
+}
+
 std::optional<std::string> ask_version(const std::string& program) {
   return first_output_line(program, {program, "--version"}, kVersionLimit);
 }
@@ -129,5 +139,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: no folder for your files: set HOME (or XDG_DATA_HOME)\n", brand);
     return 1;
   }
-  return start_in_folder(layout, std::move(passed), files, shell, folder);
+  return start_in_folder(layout, std::move(passed), files, shell, followed(folder));
 }

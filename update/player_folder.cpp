@@ -156,7 +156,10 @@ PlayerFolder prepare_player_folder(Files& files, Shell& shell, const PackagedCli
                                    const std::string& folder, const VersionQuery& ask) {
   PlayerFolder result;
   const Files::Kind kind = files.kind(folder);
-  if (kind == Files::Kind::missing) {
+  // A folder made beforehand, empty (where the player wants the client
+  // kept, say), is filled as a missing one is made.
+  if (kind == Files::Kind::missing ||
+      (kind == Files::Kind::directory && files.list(folder).empty())) {
     result.error = make_from_seed(files, shell, package.seed, folder);
     if (!result.error.empty()) return result;
     result.notes.push_back("made your client folder " + folder + " from " + package.seed);

@@ -75,7 +75,8 @@ struct PlayerFolder {
 };
 
 // Readies the player's own client folder (native path): made from the
-// package's seed when it does not exist yet (whole, or not at all), then
+// package's seed when it does not exist yet or is empty (whole, or not at
+// all), then
 // given the package's launcher under the name its setup.xml's exe_name
 // gives, unless the one it holds is as new. Nothing of the package is
 // written.

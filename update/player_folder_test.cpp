@@ -97,6 +97,7 @@ struct Installed {
 
 TEST(PlayerFolder, TheFirstStartCopiesThePackagesClientAndLauncherLaterOnesKeepThePlayersFiles) {
   Installed i;
+  ASSERT_EQ(::mkdir(i.folder.c_str(), 0700), 0) << "made beforehand, empty";
   const PlayerFolder first = i.prepare();
   ASSERT_EQ(first.error, "");
   EXPECT_EQ(first.launcher, i.folder + "/tarvel");
