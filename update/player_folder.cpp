@@ -72,17 +72,45 @@ bool copy_tree(Files& files, const std::string& from, const std::string& to) {
   return true;
 }
 
-std::string make_from_seed(Files& files, Shell& shell, const std::string& seed,
+// The program the folder's setup.xml names (exe_name), or "" when it names
+// none that lies in the folder itself.
+std::string launcher_name(Files& files, const std::string& folder) {
+  const auto settings = files.read(folder + "/" + kSettingsFileName);
+  const std::string exe_name = settings ? settings_value(*settings, kExeNameKey) : "";
+  return is_plain_file_name(exe_name) ? exe_name : "";
+}
+
+std::string no_launcher_named(const std::string& folder) {
+  return folder + "/" + kSettingsFileName + " names no launcher program (exe_name)";
+}
+
+// Copies the package's launcher into the folder under its name and records
+// what it is.
+bool take_package_launcher(Files& files, Shell& shell, const PackagedClient& package,
+                           const std::string& folder, const std::string& name) {
+  const auto bytes = files.read(package.launcher);
+  const std::string launcher = folder + "/" + name;
+  if (!bytes || !files.write(launcher, *bytes) || !shell.mark_executable(launcher)) return false;
+  return files.write(folder + "/" + kLauncherSeenName,
+                     launcher_record_text({package.version, sha256_hex(*bytes)}));
+}
+
+// The folder appears whole, its launcher in it, or not at all.
+std::string make_from_seed(Files& files, Shell& shell, const PackagedClient& package,
                            const std::string& folder) {
-  if (files.kind(seed + "/" + kSettingsFileName) != Files::Kind::file) {
-    return "the package's client " + seed + " has no " + kSettingsFileName;
+  if (files.kind(package.seed + "/" + kSettingsFileName) != Files::Kind::file) {
+    return "the package's client " + package.seed + " has no " + kSettingsFileName;
   }
+  const std::string name = launcher_name(files, package.seed);
+  if (name.empty()) return no_launcher_named(package.seed);
   const std::string partial = partial_folder(folder);
-  const bool made = copy_tree(files, seed, partial) && files.move(partial, folder);
+  const bool made = copy_tree(files, package.seed, partial) &&
+                    take_package_launcher(files, shell, package, partial, name) &&
+                    files.move(partial, folder);
   (void)shell.remove_folder_tree(partial);
   // Another first start may have been quicker: its folder is as good.
-  if (made || files.kind(folder) == Files::Kind::directory) return {};
-  return "could not copy the package's client " + seed + " into " + folder;
+  if (made || !files.list(folder).empty()) return {};
+  return "could not copy the package's client " + package.seed + " into " + folder;
 }
 
 PlayerLauncher look_at(Files& files, const std::string& folder, const std::string& launcher) {
@@ -95,15 +123,6 @@ PlayerLauncher look_at(Files& files, const std::string& folder, const std::strin
     player.record = parse_launcher_record(*text);
   }
   return player;
-}
-
-// Copies the package's launcher over the folder's and records what it is.
-bool take_package_launcher(Files& files, Shell& shell, const PackagedClient& package,
-                           const std::string& folder, const std::string& launcher) {
-  const auto bytes = files.read(package.launcher);
-  if (!bytes || !files.write(launcher, *bytes) || !shell.mark_executable(launcher)) return false;
-  return files.write(folder + "/" + kLauncherSeenName,
-                     launcher_record_text({package.version, sha256_hex(*bytes)}));
 }
 
 }  // namespace
@@ -160,27 +179,26 @@ PlayerFolder prepare_player_folder(Files& files, Shell& shell, const PackagedCli
   // kept, say), is filled as a missing one is made.
   if (kind == Files::Kind::missing ||
       (kind == Files::Kind::directory && files.list(folder).empty())) {
-    result.error = make_from_seed(files, shell, package.seed, folder);
+    result.error = make_from_seed(files, shell, package, folder);
     if (!result.error.empty()) return result;
     result.notes.push_back("made your client folder " + folder + " from " + package.seed);
   } else if (kind != Files::Kind::directory) {
     result.error = folder + " is in the way: it is not a folder";
     return result;
   }
-  const auto settings = files.read(folder + "/" + kSettingsFileName);
-  const std::string exe_name = settings ? settings_value(*settings, kExeNameKey) : "";
-  if (!is_plain_file_name(exe_name)) {
-    result.error = folder + "/" + kSettingsFileName + " names no launcher program (exe_name)";
+  const std::string name = launcher_name(files, folder);
+  if (name.empty()) {
+    result.error = no_launcher_named(folder);
     return result;
   }
-  result.launcher = folder + "/" + exe_name;
+  result.launcher = folder + "/" + name;
   const PlayerLauncher player = look_at(files, folder, result.launcher);
   const LauncherChoice choice = choose_launcher(package.version, player, [&] {
     const auto line = ask(result.launcher);
     return line ? version_in(*line) : std::string();
   });
   if (choice.take_package) {
-    if (!take_package_launcher(files, shell, package, folder, result.launcher)) {
+    if (!take_package_launcher(files, shell, package, folder, name)) {
       result.error =
           "could not copy the package's launcher " + package.launcher + " into " + folder;
       return result;

@@ -161,6 +161,7 @@ TEST(PlayerFolder, WhatCannotBeStartedIsSaidAndNothingIsLeftHalfMade) {
     Installed i;
     i.package.write("share/client/setup.xml", text);
     EXPECT_NE(i.prepare().error.find(error), std::string::npos) << text;
+    EXPECT_TRUE(testing::names_in(i.data.path()).empty()) << text;
   }
   Installed no_client;
   ASSERT_EQ(::unlink((no_client.package / "share/client/setup.xml").c_str()), 0);
