@@ -13,6 +13,8 @@ class Settings;
 
 inline constexpr const char* kSettingsFileName = "setup.xml";
 inline constexpr const char* kConfigFileName = "Config.xml";
+// The setup.xml key that names the launcher's own program file.
+inline constexpr const char* kExeNameKey = "exe_name";
 inline constexpr const char* kLanguageFileName = "app-popup\\abb_language.xml";
 inline constexpr const char* kConfigNotFound = "not found";
 inline constexpr const char* kFileAccessProblem = "File access Problem";

@@ -12,7 +12,6 @@
 namespace tarvel {
 namespace {
 
-constexpr std::string_view kExeNameKey = "exe_name";
 constexpr std::string_view kVersionMarker = "$version";
 
 std::uint64_t previous_serial(Files& files, const std::string& path) {

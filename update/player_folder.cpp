@@ -15,7 +15,6 @@ namespace {
 
 constexpr std::string_view kVersionKey = "version";
 constexpr std::string_view kSha256Key = "sha256";
-constexpr std::string_view kExeNameKey = "exe_name";
 
 bool is_digit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
 
