@@ -124,6 +124,14 @@ void read_settings_file(App& app) {
   store_key_table(app.settings(), table);
 }
 
+std::string settings_value(std::string_view text, std::string_view key) {
+  std::string found;
+  for (std::string_view line : settings_lines(text)) {
+    if (auto value = value_for(line, key)) found = std::string(*value);
+  }
+  return found;
+}
+
 std::string read_key_from_file(App& app, const std::string& path, const std::string& key) {
   const auto text = app.files().read(path);
   if (!text) {

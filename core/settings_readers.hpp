@@ -13,6 +13,8 @@ class Settings;
 
 inline constexpr const char* kSettingsFileName = "setup.xml";
 inline constexpr const char* kConfigFileName = "Config.xml";
+// The setup.xml key that names the launcher's own program file.
+inline constexpr const char* kExeNameKey = "exe_name";
 inline constexpr const char* kLanguageFileName = "app-popup\\abb_language.xml";
 inline constexpr const char* kConfigNotFound = "not found";
 inline constexpr const char* kFileAccessProblem = "File access Problem";
@@ -24,6 +26,10 @@ void apply_defaults(Settings& settings);
 // Reads "setup.xml" into the record. A missing file changes nothing; once a
 // file was read, a key it does not name becomes "".
 void read_settings_file(App& app);
+
+// The value setup.xml's reader gives key in this text: the last line that
+// starts with key + "=" (after white space) holds it; "" when none does.
+[[nodiscard]] std::string settings_value(std::string_view text, std::string_view key);
 
 // The value of the first line of the file that starts with key + "=", or "".
 // A file that cannot be opened shows "File access Problem" first.

@@ -129,11 +129,15 @@ std::string current_directory() {
   return buffer;
 }
 
-std::string executable_directory() {
+std::string executable_path() {
   char buffer[PATH_MAX];
   const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
   if (length <= 0) return {};
-  const std::string path(buffer, static_cast<std::size_t>(length));
+  return std::string(buffer, static_cast<std::size_t>(length));
+}
+
+std::string executable_directory() {
+  const std::string path = executable_path();
   return path.substr(0, path.rfind('/'));
 }
 

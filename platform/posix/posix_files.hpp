@@ -28,6 +28,8 @@ class PosixFiles final : public Files {
 
 // The process's current working directory, or "" when it cannot be read.
 std::string current_directory();
+// The running program's file, or "" when it cannot be told.
+std::string executable_path();
 // The folder the running program's file lies in, or "" when it cannot be told.
 std::string executable_directory();
 
