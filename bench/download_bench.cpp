@@ -253,7 +253,7 @@ double ours_large_checked(const testing::Nginx& nginx, std::size_t bytes,
   testing::TestApp t;
   CurlHttpGet::close_idle_connections();
   FileDownload file{nginx.url("large.bin"), t.app.settings().application_directory() + "large.bin"};
-  if (sum) file.check = body_check(*sum);
+  if (sum) file.check = body_check(*sum, "large.bin");
   const auto start = Clock::now();
   const bool ok = download_files(t.app, {file});
   const double ms = elapsed_ms(start);

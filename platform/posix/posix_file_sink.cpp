@@ -10,13 +10,11 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/leftover_names.hpp"
+
 namespace tarvel {
 namespace {
 
-constexpr std::string_view kPartialSuffix = ".tarvel-part";
-constexpr std::string_view kResumeSuffix = ".tarvel-resume";
-// Earlier launchers wrote to a random name with this prefix.
-constexpr std::string_view kOlderTemporaryPrefix = ".tarvel-part-";
 // Below this size a body costs about as much to fetch again as to continue,
 // so a part of it is never kept for later.
 constexpr std::uint64_t kWorthResuming = 64 * 1024;
@@ -233,15 +231,6 @@ void PosixFileSink::close_partial() {
   fd_ = -1;
 }
 
-bool is_partial_file_name(const std::string& name) {
-  if (name.starts_with(kOlderTemporaryPrefix)) return true;
-  if (name.size() < 2 || name.front() != '.') return false;
-  for (const std::string_view suffix : {kPartialSuffix, kResumeSuffix}) {
-    if (name.size() > suffix.size() + 1 && name.ends_with(suffix)) return true;
-  }
-  return false;
-}
-
 void remove_stray_partials(const std::string& root, const std::string& target) {
   const auto parent = open_parent_folder(root, target);
   if (!parent) return;
@@ -255,7 +244,7 @@ void remove_stray_partials(const std::string& root, const std::string& target) {
   std::vector<std::string> notes;
   while (const dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
-    if (!is_partial_file_name(name)) continue;
+    if (!is_leftover_name(name)) continue;
     if (name.ends_with(kResumeSuffix)) {
       notes.push_back(name);
     } else {

@@ -74,11 +74,8 @@ class PosixFileSink final : public HttpSink {
 
 // Removes what interrupted downloads left in the folder that holds target
 // (partial files, their resume notes, and the temporaries of older
-// launchers), except files that a transfer is writing right now. root and
-// target as for PosixFileSink.
+// launchers: platform/leftover_names.hpp), except files that a transfer is
+// writing right now. root and target as for PosixFileSink.
 void remove_stray_partials(const std::string& root, const std::string& target);
-
-// True for the names of such leftovers.
-[[nodiscard]] bool is_partial_file_name(const std::string& name);
 
 }  // namespace tarvel
