@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/http_get.hpp"
 #include "platform/posix/folder_beneath.hpp"
@@ -71,6 +72,14 @@ class PosixFileSink final : public HttpSink {
   bool note_on_disk_ = false;  // a resume note (ours or an older one) may lie beside the target
   bool resumable_ = false;     // the partial file on disk is this body's, and the note says so
 };
+
+// What a resume note says: the address its part came from (first line) and
+// the version the server named (second line); both "" when it says nothing.
+struct ResumeNote {
+  std::string address;
+  std::string validator;
+};
+[[nodiscard]] ResumeNote parse_resume_note(std::string_view text);
 
 // Removes what interrupted downloads left in the folder that holds target
 // (partial files, their resume notes, and the temporaries of older
