@@ -82,7 +82,7 @@ void CurlTransfer::configure(const HttpGetOptions& options, const CurlClientSett
   curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, kProtocols);
   curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, kMaxRedirects);
-  proxy_ = use_system_proxy(easy_, address_);
+  proxy_ = use_system_proxy(easy_, address_, options.cancel);
   curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
   if (!settings.ca_file.empty()) curl_easy_setopt(easy_, CURLOPT_CAINFO, settings.ca_file.c_str());
