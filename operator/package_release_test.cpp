@@ -241,35 +241,16 @@ TEST_F(PublishedPackage, RefusesNamesLaunchersWouldMishandleAndWritesNothing) {
 // The disk as the tool sees it, with one folder that cannot be listed
 // (unreadable, or on a failing disk); root reads any folder, so here the
 // refusal is played.
-class UnlistableFolder final : public Files {
+class UnlistableFolder final : public PosixFiles {
  public:
-  UnlistableFolder(Files& disk, std::string folder) : disk_(disk), folder_(std::move(folder)) {}
-  std::string working_directory() const override { return disk_.working_directory(); }
-  std::optional<std::string> read(const std::string& path) const override {
-    return disk_.read(path);
-  }
-  std::optional<std::string> read(const std::string& path, std::size_t max) const override {
-    return disk_.read(path, max);
-  }
-  bool write(const std::string& path, const std::string& text) override {
-    return disk_.write(path, text);
-  }
-  Kind kind(const std::string& path) const override { return disk_.kind(path); }
-  bool remove_file(const std::string& path) override { return disk_.remove_file(path); }
-  bool create_directory(const std::string& path) override { return disk_.create_directory(path); }
-  bool move(const std::string& from, const std::string& to) override {
-    return disk_.move(from, to);
-  }
+  UnlistableFolder(const std::string& root, std::string folder)
+      : PosixFiles(root), folder_(std::move(folder)) {}
   std::optional<std::vector<Entry>> read_folder(const std::string& path) const override {
     if (path.ends_with(folder_)) return std::nullopt;
-    return disk_.read_folder(path);
-  }
-  std::string native_path(const std::string& path) const override {
-    return disk_.native_path(path);
+    return PosixFiles::read_folder(path);
   }
 
  private:
-  Files& disk_;
   std::string folder_;
 };
 
@@ -277,7 +258,7 @@ TEST_F(PublishedPackage, AFolderThatCannotBeListedFailsTheReleaseByName) {
   const Layout& layout = kLayouts[1];
   put(layout, "movie.swf", 1, 10);
   put(layout, "images/reel.png", 1, 10);
-  UnlistableFolder disk(files, "/images");
+  UnlistableFolder disk(served.path(), "/images");
   const std::string folder = served / layout.served_folder;
   const ReleaseResult result =
       publish_package(disk, {"common", layout.package, "1", "", layout.source, "", folder,

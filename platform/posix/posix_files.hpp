@@ -5,7 +5,7 @@
 namespace tarvel {
 
 // Files on a POSIX file system, rooted at one folder. "\" in a path becomes "/".
-class PosixFiles final : public Files {
+class PosixFiles : public Files {
  public:
   // root: the folder relative paths resolve against (absolute, native form).
   explicit PosixFiles(std::string root);
