@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +41,13 @@ void read_settings_file(App& app);
 // call, or "not found". The text is trimmed and each run of white space in it
 // becomes one space.
 [[nodiscard]] std::string read_config_value(App& app, const std::string& name);
+
+// Whether "Config.xml" holds the named element at all, and its text as
+// read_config_value reads it: nothing when it holds none (or there is no
+// file); "" when the element is there without a text (empty, white space, a
+// comment). A file that is not XML but names the element counts as holding
+// it, without a text: for a setting whose presence matters.
+[[nodiscard]] std::optional<std::string> read_config_element(App& app, const std::string& name);
 
 // Picks the default language code from the language file with the first
 // entry of the Languages configuration value.

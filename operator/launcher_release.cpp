@@ -47,7 +47,8 @@ LauncherSumsResult publish_launcher_sums(Files& files, const std::string& dir,
     return result;
   }
   const std::string sums_path = base + kSettingsFileName + kSumsSuffix;
-  Sums sums{sha256_hex(*settings),
+  Sums sums{kSettingsFileName,
+            sha256_hex(*settings),
             last_label(*settings, kVersionMarker),
             previous_serial(files, sums_path) + 1,
             {}};

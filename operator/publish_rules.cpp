@@ -1,6 +1,7 @@
 #include "operator/publish_rules.hpp"
 
 #include "core/text_lines.hpp"
+#include "platform/leftover_names.hpp"
 #include "update/manifest.hpp"
 
 namespace tarvel {
@@ -49,6 +50,10 @@ std::optional<std::string> refused_path_reason(std::string_view relative_path) {
   if (auto reason = refused_character(relative_path)) return reason;
   if (!stays_inside(relative_path))
     return "leads out of its folder (\"..\", \":\" or a leading \"/\")";
+  if (holds_leftover_name(relative_path)) {
+    return "is named like what an interrupted download leaves (.NAME.tarvel-part, "
+           ".NAME.tarvel-resume), which launchers sweep away";
+  }
   return std::nullopt;
 }
 
