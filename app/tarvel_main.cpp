@@ -6,6 +6,7 @@
 // to standard error, and the support log to the user's state folder.
 #include <csignal>
 #include <cstdio>
+#include <exception>
 
 #include "app/desktop.hpp"
 #include "app/headless_desktop.hpp"
@@ -127,7 +128,14 @@ int main(int argc, char** argv) {
                            [](const std::string& address) {
                              return without_credentials(system_proxy_for(address));
                            }};
-  (void)run_startup(app, parts);
+  try {
+    (void)run_startup(app, parts);
+  } catch (const std::exception& e) {
+    // A fault of the launcher's own: said, and the program ends in order.
+    std::fprintf(stderr, "tarvel: stopped: %s\n", e.what());
+    desktop->close();
+    return 1;
+  }
   // Windows the lobby opened beside itself (cashier, further lobbies) go
   // while the App they work in is still there; workers still waiting for a
   // message box go on: they are joined next.

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/text_lines.hpp"
+#include "platform/leftover_names.hpp"
 #include "update/manifest.hpp"
 
 namespace tarvel {
@@ -63,7 +64,12 @@ bool label_character(char c) {
 std::optional<std::string> refused_path_reason(std::string_view relative_path) {
   if (relative_path.empty()) return "has no name";
   if (auto reason = refused_character(relative_path)) return reason;
-  return leaving_reason(relative_path);
+  if (auto reason = leaving_reason(relative_path)) return reason;
+  if (holds_leftover_name(relative_path)) {
+    return "is named like what an interrupted download leaves (.NAME.tarvel-part, "
+           ".NAME.tarvel-resume), which launchers sweep away";
+  }
+  return std::nullopt;
 }
 
 std::optional<std::string> refused_label_reason(std::string_view label) {

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "core/language_list.hpp"
+#include "core/settings.hpp"
 #include "core/settings_readers.hpp"
 #include "core/text_lines.hpp"
 #include "platform/files.hpp"

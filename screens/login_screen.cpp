@@ -4,7 +4,6 @@
 #include "core/status.hpp"
 #include "screens/transferring_form.hpp"
 #include "server/login_request.hpp"
-#include "update/game_package.hpp"
 
 namespace tarvel {
 namespace {
@@ -21,13 +20,6 @@ void store_credentials(Settings& settings, const std::string& user_name,
     v.user_name = user_name;
     v.password = password;
     v.selected_language = language;
-  });
-}
-
-void store_language_addresses(Settings& settings) {
-  settings.locked([](SettingsValues& v) {
-    v.game_language_address = language_base_address(v.game_url, v.selected_language);
-    v.common_language_address = language_base_address(v.common_url, v.selected_language);
   });
 }
 
@@ -65,6 +57,9 @@ void CCorvaneDlg::on_command(const std::string& command, const std::string& argu
 
 void CCorvaneDlg::on_request(const ParsedRequest& request) {
   if (request.name != kExit && !public_host_probe(app())) {
+    // The movie is told here; the 402 the probe posted must not reach the
+    // installation screen after a later login, as if that line were down.
+    (void)app().settings().take_status();
     send_text_to_movie(error_text(kStatusNoConnectivity));
     return;
   }
@@ -89,7 +84,7 @@ void CCorvaneDlg::validate(const std::string& user_name, const std::string& pass
     send_text_to_movie(error_text(kErrorLoginFailed));
     return;
   }
-  store_language_addresses(app().settings());
+  app().settings().locked(derive_language_addresses);
   login_succeeded_ = true;
 }
 

@@ -20,10 +20,6 @@ inline constexpr const char* kPackageMandatoryUpdate = "mupdate";
 inline constexpr const char* kPackageUpdate = "update";
 inline constexpr const char* kPackageUpToDate = "uptodate";
 
-// Where a language's packages lie below a base address: base + "language/"
-// + code + "/".
-[[nodiscard]] std::string language_base_address(const std::string& base, const std::string& code);
-
 // The package of a game the lobby lists: "rng" in front of a name marks a
 // game of the random-number kind, whose package has the name without it.
 [[nodiscard]] std::string listed_game_name(const std::string& game);

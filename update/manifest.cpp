@@ -9,6 +9,7 @@
 #include "core/app.hpp"
 #include "core/settings_readers.hpp"
 #include "core/text_lines.hpp"
+#include "platform/leftover_names.hpp"
 #include "update/download.hpp"
 #include "update/package_files.hpp"
 #include "update/release_check.hpp"
@@ -88,6 +89,12 @@ bool safe_file_name(std::string_view name) {
          (name.empty() || name.find_first_not_of(". ") != std::string_view::npos);
 }
 
+// A file or folder named like a download's leftover would be swept away
+// after every installation: installed, then gone, never converging.
+bool sweep_keeps(std::string_view folder, std::string_view file_name) {
+  return !holds_leftover_name(folder) && !is_leftover_name(file_name);
+}
+
 // One entry line cut into its entry; accepted is false when its folder or
 // file name would lead out of the application directory or holds a control
 // character. An empty file name adds no entry, though its folders are still
@@ -108,7 +115,8 @@ EntryLine split_entry_line(std::string_view line) {
   // With dot-only names refused, no folder and name can join into "..".
   parts.accepted = !has_control_character(source) &&
                    !has_control_character(parts.entry.target_folder) &&
-                   stays_inside(parts.entry.target_folder) && safe_file_name(file_name);
+                   stays_inside(parts.entry.target_folder) && safe_file_name(file_name) &&
+                   sweep_keeps(parts.entry.target_folder, file_name);
   if (!parts.accepted || file_name.empty()) return parts;
   parts.entry.file_name = file_name;
   parts.entry.remote_path = source;
@@ -427,6 +435,7 @@ bool install_manifest_delta(App& app, EntryList& entries, const std::string& man
   entries.clear();
   if (installed_label == server_label) return true;
   if (!read_delta_entries(app, manifest_path, installed_label, entries)) return install_failed(app);
+  if (sums != nullptr) entries = entries_still_released(*sums, entries);
   return download_entries(app, entries, local_base, address_base, manifest_path, sums);
 }
 

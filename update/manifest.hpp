@@ -131,8 +131,9 @@ using EntryTransfer = FileDownload;
                                          const Sums* sums = nullptr);
 
 // Downloads what the update manifest lists after the installed version;
-// nothing when the two labels are equal. False at the first failed download,
-// or when the manifest is refused as above.
+// nothing when the two labels are equal. With sums, what the release no
+// longer holds is left out (see entries_still_released). False at the first
+// failed download, or when the manifest is refused as above.
 [[nodiscard]] bool install_manifest_delta(
     App& app, EntryList& entries, const std::string& manifest_path, const std::string& local_base,
     const std::string& address_base, const std::string& installed_label,

@@ -39,7 +39,7 @@ bool install_package_from_scratch(App& app, const PackageSource& source,
   if (!download_file(app, address, temp)) return false;
   const std::string record = installed_record_name(install_name);
   std::optional<Sums> sums;
-  if (!fetch_release_sums(app, address, temp, record, sums)) return false;
+  if (!fetch_release_sums(app, install_name, address, temp, record, sums)) return false;
   count_entries(app, temp);
   EntryList entries;
   if (!install_full_manifest(app, entries, temp, source.directory, source.url,
@@ -63,7 +63,8 @@ bool apply_package_update(App& app, const PackageSource& source, const std::stri
   if (manifest_holds_label(app, temp, installed_label)) {
     const std::string record = installed_record_name(install_name);
     std::optional<Sums> sums;
-    if (!fetch_release_sums(app, source.manifest_base + update_name, temp, record, sums)) {
+    if (!fetch_release_sums(app, install_name, source.manifest_base + update_name, temp, record,
+                            sums)) {
       return false;
     }
     count_entries(app, temp);
