@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
@@ -155,16 +154,15 @@ class EntryReader {
   bool report(const std::string& manifest_path) const {
     const std::string manifest = printable(manifest_path);
     for (const std::string& line : shown_) {
-      std::fprintf(stderr, "tarvel: %s: refused the line \"%s\"\n", manifest.c_str(),
-                   printable(line).c_str());
+      app_.log().cause(manifest + ": refused the line \"" + printable(line) + "\"");
     }
     if (refused_ > shown_.size()) {
-      std::fprintf(stderr, "tarvel: %s: refused %zu more lines\n", manifest.c_str(),
-                   refused_ - shown_.size());
+      app_.log().cause(manifest + ": refused " + std::to_string(refused_ - shown_.size()) +
+                       " more lines");
     }
     if (too_many_) {
-      std::fprintf(stderr, "tarvel: %s: lists more than %zu files, refused\n", manifest.c_str(),
-                   kEntryLimit);
+      app_.log().cause(manifest + ": lists more than " + std::to_string(kEntryLimit) +
+                       " files, refused");
     }
     return refused_ == 0 && !too_many_;
   }
@@ -209,8 +207,8 @@ class EntryReader {
 bool read_for_install(App& app, const std::string& path, std::string& text) {
   std::optional<std::string> read = manifest_text(app, path);
   if (!read) {
-    std::fprintf(stderr, "tarvel: %s: larger than %zu MiB, refused\n", printable(path).c_str(),
-                 kManifestLimitBytes >> 20);
+    app.log().cause(printable(path) + ": larger than " + std::to_string(kManifestLimitBytes >> 20) +
+                    " MiB, refused");
     return false;
   }
   text = std::move(*read);
@@ -221,7 +219,7 @@ bool download_entries(App& app, const EntryList& entries, const std::string& loc
                       const std::string& address_base, const std::string& manifest_path,
                       const Sums* sums) {
   std::vector<EntryTransfer> transfers = entry_transfers(app, entries, local_base, address_base);
-  if (sums != nullptr && !attach_body_checks(*sums, entries, transfers, manifest_path)) {
+  if (sums != nullptr && !attach_body_checks(app, *sums, entries, transfers, manifest_path)) {
     return install_failed(app);
   }
   return download_files(app, transfers);
@@ -275,8 +273,10 @@ int count_entry_lines(std::string_view text) {
 }
 
 std::string read_version_label(App& app, const std::string& path) {
-  return last_label(file_text(app, path), kVersionMarker);
+  return version_label(file_text(app, path));
 }
+
+std::string version_label(std::string_view text) { return last_label(text, kVersionMarker); }
 
 std::string read_mandatory_label(App& app, const std::string& path) {
   return last_label(file_text(app, path), kMandatoryMarker);

@@ -82,7 +82,7 @@ struct ExpectedRelease {
 
 // Gives every transfer the check of its entry's sum. False, named on
 // standard error, when an entry has none: nothing vouches for that file.
-[[nodiscard]] bool attach_body_checks(const Sums& sums, const EntryList& entries,
+[[nodiscard]] bool attach_body_checks(App& app, const Sums& sums, const EntryList& entries,
                                       std::vector<EntryTransfer>& transfers,
                                       const std::string& manifest_path);
 
