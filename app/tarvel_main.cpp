@@ -21,6 +21,7 @@
 #include "screens/error_screen.hpp"
 #include "screens/update_screen.hpp"
 #include "update/download.hpp"
+#include "update/install_journal.hpp"
 
 using namespace tarvel;
 
@@ -71,10 +72,13 @@ int main(int argc, char** argv) {
     apply_defaults(app.settings());
     read_settings_file(app);
     app.settings().set_application_directory(directory + "/");
+    // The tree is checked as the last install left it once finished.
+    (void)finish_interrupted_commits(app);
     return command == TreeCommand::verify ? verify_command(app) : repair_command(app);
   }
   load_default_language(app);
-  const StartupParts parts{CError::show_modal, Update::show_modal, download_file};
+  const StartupParts parts{CError::show_modal, Update::show_modal, download_file,
+                          finish_interrupted_commits};
   (void)run_startup(app, parts);
   // Windows the lobby opened beside itself (cashier, further lobbies) go
   // while the App they work in is still there; workers still waiting for a

@@ -21,11 +21,14 @@ struct StartupParts {
   std::function<void(App&)> first_screen;
   // Downloads an address to a local path; true on success.
   std::function<bool(App&, const std::string& address, const std::string& local_path)> download;
+  // Finishes the installs a crash cut short in their last step, before
+  // anything reads what is installed.
+  std::function<bool(App&)> finish_installs = nullptr;
 };
 
 // The launcher's start: settings, application directory, the single-instance
-// guard, the connectivity probe, relocation, the cleanup of leftovers, then
-// the first screen. Always false: when it returns the process is to end.
+// guard, the installs a crash cut short, the connectivity probe, relocation,
+// the cleanup of leftovers, then the first screen. Always false: when it returns the process is to end.
 [[nodiscard]] bool run_startup(App& app, const StartupParts& parts);
 
 // Moves to the download server that url.xml names when the current one does

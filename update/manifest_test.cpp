@@ -11,6 +11,8 @@
 #include "tests/support/test_app.hpp"
 #include "tests/support/test_http_server.hpp"
 #include "update/download.hpp"
+#include "update/package_install.hpp"
+#include "update/self_update.hpp"
 
 namespace tarvel {
 namespace {

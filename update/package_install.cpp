@@ -1,0 +1,329 @@
+#include "update/package_install.hpp"
+
+#include <cstdio>
+#include <limits>
+#include <unordered_set>
+
+#include "core/app.hpp"
+#include "core/listed_names.hpp"
+#include "update/download.hpp"
+#include "update/release_check.hpp"
+
+namespace tarvel {
+namespace {
+
+// A file takes whole blocks of the disk: a staged file is counted as this
+// many bytes at least, and in steps of it.
+constexpr std::uint64_t kBlockBytes = 4096;
+constexpr double kBytesPerMib = 1024.0 * 1024.0;
+
+std::string folder_of(const std::string& path) {
+  const auto separator = path.find_last_of("/\\");
+  return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+}
+
+std::string file_name_of(const std::string& path) {
+  return path.substr(folder_of(path).size());
+}
+
+std::string relative_to(const std::string& path, const std::string& directory) {
+  return path.starts_with(directory) ? path.substr(directory.size()) : path;
+}
+
+// --- plan ---
+
+// The files the entries stand for: where from, where to, and (with sums)
+// what each must be. False when the sums give one of them none.
+bool plan_entries(App& app, const ManifestEntries& read, const std::string& local_base,
+                  const std::string& address_base, const Sums* sums,
+                  const std::string& manifest_path, InstallPlan& plan) {
+  plan.folders = read.folders;
+  const std::vector<EntryTransfer> transfers =
+      entry_transfers(app, read.entries, local_base, address_base);
+  plan.files.reserve(transfers.size());
+  for (std::size_t i = 0; i < transfers.size(); ++i) {
+    PlannedFile file{transfers[i].address, transfers[i].local_path, {}, std::nullopt, true};
+    if (sums != nullptr) {
+      file.sum = sum_of_entry(*sums, read.entries[i], manifest_path);
+      if (!file.sum) return false;
+    }
+    plan.files.push_back(std::move(file));
+  }
+  return true;
+}
+
+// Whether an earlier attempt left the file staged whole; only its sum can
+// tell a whole file from one of another release.
+bool staged_whole(App& app, const PlannedFile& file) {
+  if (!file.sum || app.files().kind(file.staged) != Files::Kind::file) return false;
+  const std::optional<FileSum> sum = file_sum(app.files().native_path(file.staged));
+  return sum && *sum == *file.sum;
+}
+
+bool decide_staging(App& app, PlannedFile& file, bool fresh) {
+  const Files::Kind there = app.files().kind(file.target);
+  if (there == Files::Kind::directory) {
+    std::fprintf(stderr, "tarvel: %s: a folder stands where the file goes, refused\n",
+                 printable(file.target).c_str());
+    return false;
+  }
+  if (fresh && there == Files::Kind::missing) {
+    file.staged = file.target;
+    return true;
+  }
+  file.staged = staged_name(file.target);
+  file.fetch = !staged_whole(app, file);
+  return true;
+}
+
+// Saturates: a sum may claim any size.
+std::uint64_t add_blocks(std::uint64_t total, std::uint64_t bytes) {
+  const std::uint64_t blocks = bytes / kBlockBytes + (bytes % kBlockBytes != 0 || bytes == 0);
+  const std::uint64_t limit = std::numeric_limits<std::uint64_t>::max();
+  if (blocks > (limit - total) / kBlockBytes) return limit;
+  return total + blocks * kBlockBytes;
+}
+
+// Whether the files to fetch fit the free space of the application
+// directory's file system (where every staged file lies, beside its
+// target). Only sums tell the sizes beforehand; without them the fetch
+// finds out.
+bool room_for(App& app, const InstallPlan& plan) {
+  std::uint64_t needed = 0;
+  for (const PlannedFile& file : plan.files) {
+    if (!file.sum) return true;
+    if (file.fetch) needed = add_blocks(needed, file.sum->size);
+  }
+  const std::string directory = app.settings().application_directory();
+  const std::optional<std::uint64_t> free = app.files().free_space(directory);
+  if (needed == 0 || !free || *free >= needed) return true;
+  std::fprintf(stderr,
+               "tarvel: %s: not enough free space: the installation needs %.1f MiB, %.1f MiB "
+               "free\n",
+               printable(app.files().native_path(directory)).c_str(),
+               static_cast<double>(needed) / kBytesPerMib, static_cast<double>(*free) / kBytesPerMib);
+  return false;
+}
+
+// Reads the manifest (whole, or the delta after installed_label) into the
+// plan and decides its transfers; read keeps what the manifest lists.
+bool plan_manifest(App& app, const std::string& manifest, const std::string* installed_label,
+                   const std::string& local_base, const std::string& address_base,
+                   const Sums* sums, bool fresh, InstallPlan& plan, ManifestEntries& read) {
+  const bool accepted = installed_label != nullptr
+                            ? read_delta_entries(app, manifest, *installed_label, read)
+                            : read_full_entries(app, manifest, read);
+  if (!accepted || !plan_entries(app, read, local_base, address_base, sums, manifest, plan)) {
+    return install_failed(app);
+  }
+  return plan_transfers(app, plan, fresh);
+}
+
+// The progress total: every line of the manifest that lists a file, as
+// count_entries() counts them.
+void count_listed(App& app, const ManifestEntries& read) {
+  app.settings().locked([&](SettingsValues& v) {
+    v.item_count = read.entry_lines;
+    v.item_index = 0;
+  });
+}
+
+// What the record of the package says once the plan is committed: the
+// files of the whole package, or those of the delta on top of what it held.
+// Without sums nothing vouches for the files any more, and it goes.
+void plan_record(App& app, const std::string& record, const std::optional<Sums>& sums, bool whole,
+                 InstallPlan& plan) {
+  const std::optional<std::string> previous = app.files().read(record);
+  if (!sums) {
+    if (previous) plan.labels.push_back({JournalStep::Kind::remove, "", record});
+    return;
+  }
+  InstalledRecord next;
+  if (!whole && previous) next = parse_installed_record(*previous).value_or(InstalledRecord{});
+  next.version = sums->version;
+  next.serial = sums->serial;
+  const std::string directory = app.settings().application_directory();
+  for (const PlannedFile& file : plan.files) {
+    next.files[relative_to(file.target, directory)] = {file.address, *file.sum};
+  }
+  // An update that brought nothing new leaves the record (and its date) alone.
+  std::string text = installed_record_text(next);
+  if (previous != text) plan.records.emplace_back(record, std::move(text));
+}
+
+// --- fetch ---
+
+// Files an earlier attempt staged whole count as done at once.
+void count_staged(App& app, std::size_t staged) {
+  app.settings().locked([&](SettingsValues& v) {
+    if (v.item_count > 0) v.item_index += static_cast<int>(staged);
+  });
+}
+
+// --- commit ---
+
+// The record and the manifests wait under staging names too, and take
+// their places after the files, in the same journal.
+bool stage_labels(App& app, const InstallPlan& plan, Journal& steps) {
+  for (const auto& [name, text] : plan.records) {
+    if (!app.files().write(staged_name(name), text)) return false;
+    steps.push_back({JournalStep::Kind::move, staged_name(name), name});
+  }
+  for (const JournalStep& step : plan.labels) {
+    if (step.kind == JournalStep::Kind::move) {
+      if (!app.files().move(step.from, staged_name(step.to))) return false;
+      steps.push_back({JournalStep::Kind::move, staged_name(step.to), step.to});
+    } else {
+      steps.push_back(step);
+    }
+  }
+  return true;
+}
+
+// What earlier attempts staged and no commit took (a release the server has
+// since replaced) goes once a commit in the same folders succeeded.
+void sweep_staged(App& app, const InstallPlan& plan) {
+  std::unordered_set<std::string> folders;
+  for (const PlannedFile& file : plan.files) {
+    const std::string folder = folder_of(file.target);
+    if (!folders.insert(folder).second) continue;
+    for (const Files::Entry& entry : app.files().list(folder)) {
+      if (entry.kind == Files::Kind::file && is_staged_name(entry.name) &&
+          addressable_name(entry.name)) {
+        (void)app.files().remove_file(folder + entry.name);
+      }
+    }
+  }
+}
+
+// --- the sequences ---
+
+// Installs the whole package from its installation manifest; labels are
+// moved into place with its manifest (a package update's manifest, when
+// the whole package replaces an installed release).
+bool install_whole(App& app, const PackageSource& source, const std::string& install_name,
+                   bool fresh, const Journal& labels) {
+  const std::string temp = source.directory + kFirstInstallPrefix + install_name;
+  const std::string address = source.manifest_base + install_name;
+  if (!download_file(app, address, temp)) return false;
+  const std::string record = installed_record_name(install_name);
+  std::optional<Sums> sums;
+  if (!fetch_release_sums(app, address, temp, record, sums)) return false;
+  InstallPlan plan;
+  ManifestEntries read;
+  const bool planned = plan_manifest(app, temp, nullptr, source.directory, source.url,
+                                     sums ? &*sums : nullptr, fresh, plan, read);
+  count_listed(app, read);
+  if (!planned) return false;
+  plan_record(app, record, sums, true, plan);
+  plan.labels.push_back({JournalStep::Kind::move, temp, source.directory + install_name});
+  plan.labels.insert(plan.labels.end(), labels.begin(), labels.end());
+  return fetch_planned(app, plan) && commit_planned(app, journal_name(install_name), plan);
+}
+
+bool install_delta(App& app, const PackageSource& source, const std::string& install_name,
+                   const std::string& update_name, const std::string& installed_label) {
+  const std::string temp = app.settings().temp_manifest_name();
+  const std::string record = installed_record_name(install_name);
+  std::optional<Sums> sums;
+  if (!fetch_release_sums(app, source.manifest_base + update_name, temp, record, sums)) {
+    return false;
+  }
+  InstallPlan plan;
+  ManifestEntries read;
+  const bool planned = plan_manifest(app, temp, &installed_label, source.directory, source.url,
+                                     sums ? &*sums : nullptr, false, plan, read);
+  count_listed(app, read);
+  if (!planned) return false;
+  plan_record(app, record, sums, false, plan);
+  plan.labels.push_back({JournalStep::Kind::move, temp, update_name});
+  return fetch_planned(app, plan) && commit_planned(app, journal_name(install_name), plan);
+}
+
+}  // namespace
+
+bool plan_transfers(App& app, InstallPlan& plan, bool fresh) {
+  for (PlannedFile& file : plan.files) {
+    if (!decide_staging(app, file, fresh)) return install_failed(app);
+  }
+  return room_for(app, plan) || install_failed(app);
+}
+
+bool fetch_planned(App& app, const InstallPlan& plan) {
+  const std::string directory = app.settings().application_directory();
+  for (const std::string& folder : plan.folders) {
+    (void)app.files().create_directory(directory + folder);
+  }
+  std::vector<FileDownload> downloads;
+  downloads.reserve(plan.files.size());
+  for (const PlannedFile& file : plan.files) {
+    if (file.fetch) {
+      downloads.push_back({file.address, file.staged, file.sum ? body_check(*file.sum) : nullptr});
+    }
+  }
+  count_staged(app, plan.files.size() - downloads.size());
+  return download_files(app, downloads);
+}
+
+bool commit_planned(App& app, const std::string& journal, const InstallPlan& plan) {
+  Journal steps;
+  for (const PlannedFile& file : plan.files) {
+    if (file.staged != file.target) {
+      steps.push_back({JournalStep::Kind::move, file.staged, file.target});
+    }
+  }
+  if (!stage_labels(app, plan, steps) || !commit_journal(app, journal, steps)) {
+    return install_failed(app);
+  }
+  sweep_staged(app, plan);
+  return true;
+}
+
+bool install_full_manifest(App& app, EntryList& entries, const std::string& manifest_path,
+                           const std::string& local_base, const std::string& address_base,
+                           const Sums* sums) {
+  InstallPlan plan;
+  ManifestEntries read;
+  const bool planned =
+      plan_manifest(app, manifest_path, nullptr, local_base, address_base, sums, true, plan, read);
+  entries = std::move(read.entries);
+  return planned && fetch_planned(app, plan) &&
+         commit_planned(app, journal_name(file_name_of(manifest_path)), plan);
+}
+
+bool install_manifest_delta(App& app, EntryList& entries, const std::string& manifest_path,
+                            const std::string& local_base, const std::string& address_base,
+                            const std::string& installed_label, const std::string& server_label,
+                            const Sums* sums) {
+  entries.clear();
+  if (installed_label == server_label) return true;
+  InstallPlan plan;
+  ManifestEntries read;
+  const bool planned = plan_manifest(app, manifest_path, &installed_label, local_base, address_base,
+                                     sums, false, plan, read);
+  entries = std::move(read.entries);
+  return planned && fetch_planned(app, plan) &&
+         commit_planned(app, journal_name(file_name_of(manifest_path)), plan);
+}
+
+bool install_package_from_scratch(App& app, const PackageSource& source,
+                                  const std::string& install_name) {
+  return install_whole(app, source, install_name, true, {});
+}
+
+bool apply_package_update(App& app, const PackageSource& source, const std::string& install_name,
+                          const std::string& update_name, const std::string& installed_label) {
+  const std::string temp = app.settings().temp_manifest_name();
+  if (read_version_label(app, temp) == installed_label) return true;
+  if (manifest_holds_label(app, temp, installed_label)) {
+    return install_delta(app, source, install_name, update_name, installed_label);
+  }
+  // The history does not reach back to the installed version (the server
+  // dropped old versions, or the local record is from elsewhere): no delta
+  // can say what changed since, so the whole package comes again, and both
+  // manifests take their places in one commit.
+  return install_whole(app, source, install_name, false,
+                       {{JournalStep::Kind::move, temp, update_name}});
+}
+
+}  // namespace tarvel
