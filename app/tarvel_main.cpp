@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
   }
   load_default_language(app);
   const StartupParts parts{CError::show_modal, Update::show_modal, download_file,
-                          finish_interrupted_commits};
+                           finish_interrupted_commits};
   (void)run_startup(app, parts);
   // Windows the lobby opened beside itself (cashier, further lobbies) go
   // while the App they work in is still there; workers still waiting for a

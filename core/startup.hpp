@@ -28,7 +28,8 @@ struct StartupParts {
 
 // The launcher's start: settings, application directory, the single-instance
 // guard, the installs a crash cut short, the connectivity probe, relocation,
-// the cleanup of leftovers, then the first screen. Always false: when it returns the process is to end.
+// the cleanup of leftovers, then the first screen. Always false: when it
+// returns the process is to end.
 [[nodiscard]] bool run_startup(App& app, const StartupParts& parts);
 
 // Moves to the download server that url.xml names when the current one does

@@ -45,7 +45,8 @@ class Files {
 
   // Bytes this user may still write to the file system that holds the
   // folder; nothing when the system does not say.
-  [[nodiscard]] virtual std::optional<std::uint64_t> free_space(const std::string& folder) const = 0;
+  [[nodiscard]] virtual std::optional<std::uint64_t> free_space(
+      const std::string& folder) const = 0;
 
   // Kind of the entry itself; a symbolic link is reported as a link, not followed.
   [[nodiscard]] virtual Kind kind(const std::string& path) const = 0;

@@ -86,12 +86,13 @@ std::optional<Journal> parse_journal(std::string_view text) {
   for (std::size_t i = 1; i < lines.size(); ++i) {
     const std::string_view line = lines[i];
     if (line.starts_with(kRemoveKey) && line.size() > kRemoveKey.size()) {
-      journal.push_back({JournalStep::Kind::remove, "", std::string(line.substr(kRemoveKey.size()))});
+      journal.push_back(
+          {JournalStep::Kind::remove, "", std::string(line.substr(kRemoveKey.size()))});
       continue;
     }
     const auto tab = line.find('\t');
-    if (!line.starts_with(kMoveKey) || tab == std::string_view::npos ||
-        tab == kMoveKey.size() || tab + 1 == line.size()) {
+    if (!line.starts_with(kMoveKey) || tab == std::string_view::npos || tab == kMoveKey.size() ||
+        tab + 1 == line.size()) {
       return std::nullopt;
     }
     journal.push_back({JournalStep::Kind::move,

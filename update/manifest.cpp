@@ -288,7 +288,8 @@ bool read_entry_lines(EntryReader& reader, std::string_view text, std::size_t fr
   // Found from one "," to the next: a header line costs no search of its own.
   for (auto comma = text.find(',', from); comma != std::string_view::npos;) {
     const Line line = line_at(text, comma);
-    (void)reader.handle(line.text, comma - static_cast<std::size_t>(line.text.data() - text.data()));
+    (void)reader.handle(line.text,
+                        comma - static_cast<std::size_t>(line.text.data() - text.data()));
     comma = line.next >= text.size() ? std::string_view::npos : text.find(',', line.next);
   }
   if (reader.report(manifest_path)) return true;

@@ -5,7 +5,6 @@
 #include <string_view>
 #include <vector>
 
-
 namespace tarvel {
 
 class App;

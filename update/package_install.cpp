@@ -22,9 +22,7 @@ std::string folder_of(const std::string& path) {
   return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
 }
 
-std::string file_name_of(const std::string& path) {
-  return path.substr(folder_of(path).size());
-}
+std::string file_name_of(const std::string& path) { return path.substr(folder_of(path).size()); }
 
 std::string relative_to(const std::string& path, const std::string& directory) {
   return path.starts_with(directory) ? path.substr(directory.size()) : path;
@@ -101,15 +99,16 @@ bool room_for(App& app, const InstallPlan& plan) {
                "tarvel: %s: not enough free space: the installation needs %.1f MiB, %.1f MiB "
                "free\n",
                printable(app.files().native_path(directory)).c_str(),
-               static_cast<double>(needed) / kBytesPerMib, static_cast<double>(*free) / kBytesPerMib);
+               static_cast<double>(needed) / kBytesPerMib,
+               static_cast<double>(*free) / kBytesPerMib);
   return false;
 }
 
 // Reads the manifest (whole, or the delta after installed_label) into the
 // plan and decides its transfers; read keeps what the manifest lists.
 bool plan_manifest(App& app, const std::string& manifest, const std::string* installed_label,
-                   const std::string& local_base, const std::string& address_base,
-                   const Sums* sums, bool fresh, InstallPlan& plan, ManifestEntries& read) {
+                   const std::string& local_base, const std::string& address_base, const Sums* sums,
+                   bool fresh, InstallPlan& plan, ManifestEntries& read) {
   const bool accepted = installed_label != nullptr
                             ? read_delta_entries(app, manifest, *installed_label, read)
                             : read_full_entries(app, manifest, read);

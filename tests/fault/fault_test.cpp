@@ -401,7 +401,8 @@ struct UpdateSite {
         whole = whole && read_file(app_dir + "/pkg/" + name) == contents;
       }
       for (const auto& [name, contents] : other) {
-        whole = whole && (tree.contains(name) || !std::filesystem::exists(app_dir + "/pkg/" + name));
+        whole =
+            whole && (tree.contains(name) || !std::filesystem::exists(app_dir + "/pkg/" + name));
       }
       if (whole) return release;
     }
@@ -436,8 +437,8 @@ bool kill_in_commit(Installer& installer, const std::string& app_dir, std::mt199
     if (installer.ended()) return false;
     std::this_thread::sleep_for(50us);
   }
-  std::this_thread::sleep_for(std::chrono::microseconds(
-      std::uniform_int_distribution<int>(0, 4000)(random)));
+  std::this_thread::sleep_for(
+      std::chrono::microseconds(std::uniform_int_distribution<int>(0, 4000)(random)));
   installer.kill_now();
   return true;
 }
@@ -512,16 +513,27 @@ TEST(FaultInjection, AFailedUpdateLeavesTheOldReleaseByteForByte) {
     bool fetches_files;
   };
   const Case cases[] = {
-      {"a file the server lost", [&] { site.server.set_fault(served, Fault::not_found); },
-       [&] { site.server.set_fault(served, Fault::none); }, {}, "", true},
-      {"a file unlike its sum", [&] { site.site.write(served, "tampered"); },
-       [&] { site.site.write(served, site.second.at(changed)); }, {}, "", true},
+      {"a file the server lost",
+       [&] { site.server.set_fault(served, Fault::not_found); },
+       [&] { site.server.set_fault(served, Fault::none); },
+       {},
+       "",
+       true},
+      {"a file unlike its sum",
+       [&] { site.site.write(served, "tampered"); },
+       [&] { site.site.write(served, site.second.at(changed)); },
+       {},
+       "",
+       true},
       {"a full disk", [] {}, [] {}, {std::to_string(128 * 1024)}, "", true},
       {"no room for the update",
        [&] {
          site.site.write(sums_path, with_size(sums, "COMMON/files/" + changed, "1000000000000000"));
        },
-       [&] { site.site.write(sums_path, sums); }, {}, "not enough free space: the installation needs", false},
+       [&] { site.site.write(sums_path, sums); },
+       {},
+       "not enough free space: the installation needs",
+       false},
   };
   for (const Case& c : cases) {
     testing::TempDir scratch;
@@ -531,7 +543,8 @@ TEST(FaultInjection, AFailedUpdateLeavesTheOldReleaseByteForByte) {
     Installer failing(app_dir, scratch.path(), c.args);
     EXPECT_EQ(failing.wait(), 1) << c.name;
     EXPECT_EQ(failing.output(), "status 401 Err=401\n") << c.name;
-    EXPECT_NE(failing.errors().find(c.said), std::string::npos) << c.name << ": " << failing.errors();
+    EXPECT_NE(failing.errors().find(c.said), std::string::npos)
+        << c.name << ": " << failing.errors();
     std::size_t files_asked = 0;
     const auto requests = site.server.requests();
     for (std::size_t i = seen; i < requests.size(); ++i) {

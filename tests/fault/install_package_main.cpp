@@ -24,7 +24,8 @@
 int main(int argc, char** argv) {
   using namespace tarvel;
   if (argc < 2) {
-    std::fprintf(stderr, "usage: install_package <application directory> [<max file bytes> | start]\n");
+    std::fprintf(stderr,
+                 "usage: install_package <application directory> [<max file bytes> | start]\n");
     return 2;
   }
   const bool start = argc > 2 && std::string_view(argv[2]) == "start";
