@@ -197,46 +197,57 @@ void sweep_staged(App& app, const InstallPlan& plan) {
 
 // --- the sequences ---
 
-// Installs the whole package from its installation manifest; labels are
-// moved into place with its manifest (a package update's manifest, when
-// the whole package replaces an installed release).
+// A manifest an install reads: where it was fetched to and from, and for a
+// delta the installed version it continues (nothing: the whole manifest).
+struct ManifestRead {
+  std::string path;
+  std::string address;
+  const std::string* installed_label = nullptr;
+};
+
+// Plans the release the manifest stands for (its sums checked, its files,
+// the record), fetches it and commits it; labels (the manifests, moved from
+// where they were fetched) take their places last.
+bool install_release(App& app, const PackageSource& source, const std::string& install_name,
+                     const ManifestRead& manifest, bool fresh, const Journal& labels) {
+  const std::string record = installed_record_name(install_name);
+  std::optional<Sums> sums;
+  if (!fetch_release_sums(app, manifest.address, manifest.path, record, sums)) return false;
+  InstallPlan plan;
+  ManifestEntries read;
+  const bool planned = plan_manifest(app, manifest.path, manifest.installed_label, source.directory,
+                                     source.url, sums ? &*sums : nullptr, fresh, plan, read);
+  count_listed(app, read);
+  if (!planned) return false;
+  plan_record(app, record, sums, manifest.installed_label == nullptr, plan);
+  plan.labels.insert(plan.labels.end(), labels.begin(), labels.end());
+  return fetch_planned(app, plan) && commit_planned(app, journal_name(install_name), plan);
+}
+
+// The whole package from its installation manifest, which takes its name
+// with the commit, before the labels given (the update manifest, when the
+// whole package replaces an installed release).
 bool install_whole(App& app, const PackageSource& source, const std::string& install_name,
                    bool fresh, const Journal& labels) {
   const std::string temp = source.directory + kFirstInstallPrefix + install_name;
   const std::string address = source.manifest_base + install_name;
   if (!download_file(app, address, temp)) return false;
-  const std::string record = installed_record_name(install_name);
-  std::optional<Sums> sums;
-  if (!fetch_release_sums(app, address, temp, record, sums)) return false;
-  InstallPlan plan;
-  ManifestEntries read;
-  const bool planned = plan_manifest(app, temp, nullptr, source.directory, source.url,
-                                     sums ? &*sums : nullptr, fresh, plan, read);
-  count_listed(app, read);
-  if (!planned) return false;
-  plan_record(app, record, sums, true, plan);
-  plan.labels.push_back({JournalStep::Kind::move, temp, source.directory + install_name});
-  plan.labels.insert(plan.labels.end(), labels.begin(), labels.end());
-  return fetch_planned(app, plan) && commit_planned(app, journal_name(install_name), plan);
+  Journal moves{{JournalStep::Kind::move, temp, source.directory + install_name}};
+  moves.insert(moves.end(), labels.begin(), labels.end());
+  return install_release(app, source, install_name, {temp, address}, fresh, moves);
 }
 
-bool install_delta(App& app, const PackageSource& source, const std::string& install_name,
-                   const std::string& update_name, const std::string& installed_label) {
-  const std::string temp = app.settings().temp_manifest_name();
-  const std::string record = installed_record_name(install_name);
-  std::optional<Sums> sums;
-  if (!fetch_release_sums(app, source.manifest_base + update_name, temp, record, sums)) {
-    return false;
-  }
+// A bare manifest's entries, installed into local_base.
+bool install_listed(App& app, EntryList& entries, const ManifestRead& manifest,
+                    const std::string& local_base, const std::string& address_base,
+                    const Sums* sums, bool fresh) {
   InstallPlan plan;
   ManifestEntries read;
-  const bool planned = plan_manifest(app, temp, &installed_label, source.directory, source.url,
-                                     sums ? &*sums : nullptr, false, plan, read);
-  count_listed(app, read);
-  if (!planned) return false;
-  plan_record(app, record, sums, false, plan);
-  plan.labels.push_back({JournalStep::Kind::move, temp, update_name});
-  return fetch_planned(app, plan) && commit_planned(app, journal_name(install_name), plan);
+  const bool planned = plan_manifest(app, manifest.path, manifest.installed_label, local_base,
+                                     address_base, sums, fresh, plan, read);
+  entries = std::move(read.entries);
+  return planned && fetch_planned(app, plan) &&
+         commit_planned(app, journal_name(file_name_of(manifest.path)), plan);
 }
 
 }  // namespace
@@ -281,13 +292,7 @@ bool commit_planned(App& app, const std::string& journal, const InstallPlan& pla
 bool install_full_manifest(App& app, EntryList& entries, const std::string& manifest_path,
                            const std::string& local_base, const std::string& address_base,
                            const Sums* sums) {
-  InstallPlan plan;
-  ManifestEntries read;
-  const bool planned =
-      plan_manifest(app, manifest_path, nullptr, local_base, address_base, sums, true, plan, read);
-  entries = std::move(read.entries);
-  return planned && fetch_planned(app, plan) &&
-         commit_planned(app, journal_name(file_name_of(manifest_path)), plan);
+  return install_listed(app, entries, {manifest_path, ""}, local_base, address_base, sums, true);
 }
 
 bool install_manifest_delta(App& app, EntryList& entries, const std::string& manifest_path,
@@ -296,13 +301,8 @@ bool install_manifest_delta(App& app, EntryList& entries, const std::string& man
                             const Sums* sums) {
   entries.clear();
   if (installed_label == server_label) return true;
-  InstallPlan plan;
-  ManifestEntries read;
-  const bool planned = plan_manifest(app, manifest_path, &installed_label, local_base, address_base,
-                                     sums, false, plan, read);
-  entries = std::move(read.entries);
-  return planned && fetch_planned(app, plan) &&
-         commit_planned(app, journal_name(file_name_of(manifest_path)), plan);
+  return install_listed(app, entries, {manifest_path, "", &installed_label}, local_base,
+                        address_base, sums, false);
 }
 
 bool install_package_from_scratch(App& app, const PackageSource& source,
@@ -314,15 +314,17 @@ bool apply_package_update(App& app, const PackageSource& source, const std::stri
                           const std::string& update_name, const std::string& installed_label) {
   const std::string temp = app.settings().temp_manifest_name();
   if (read_version_label(app, temp) == installed_label) return true;
+  const Journal keep_update{{JournalStep::Kind::move, temp, update_name}};
   if (manifest_holds_label(app, temp, installed_label)) {
-    return install_delta(app, source, install_name, update_name, installed_label);
+    return install_release(app, source, install_name,
+                           {temp, source.manifest_base + update_name, &installed_label}, false,
+                           keep_update);
   }
   // The history does not reach back to the installed version (the server
   // dropped old versions, or the local record is from elsewhere): no delta
   // can say what changed since, so the whole package comes again, and both
   // manifests take their places in one commit.
-  return install_whole(app, source, install_name, false,
-                       {{JournalStep::Kind::move, temp, update_name}});
+  return install_whole(app, source, install_name, false, keep_update);
 }
 
 }  // namespace tarvel
