@@ -433,28 +433,15 @@ bool stays_inside(std::string_view relative) {
   return true;
 }
 
-void create_target_folders(App& app, const std::string& folder) {
-  if (!stays_inside(folder)) return;
-  const std::string base = app.settings().application_directory();
-  for (const std::string& prefix : target_folder_prefixes(folder)) {
-    app.files().create_directory(base + prefix);
-  }
-}
-
 std::optional<ManifestEntry> read_entry_line(std::string_view line) {
   EntryLine parts = split_entry_line(line);
   if (!parts.accepted || parts.entry.file_name.empty()) return std::nullopt;
   return std::move(parts.entry);
 }
 
-bool handle_entry_line(App& app, std::string_view line, EntryList& entries) {
-  ManifestEntries read;
+bool read_entry_line(App& app, std::string_view line, ManifestEntries& read) {
   EntryReader reader(app, read);
-  if (!reader.handle(line, line.find(','))) return false;
-  const std::string base = app.settings().application_directory();
-  for (const std::string& folder : read.folders) app.files().create_directory(base + folder);
-  entries.insert(entries.end(), read.entries.begin(), read.entries.end());
-  return true;
+  return reader.handle(line, line.find(','));
 }
 
 EntryTransfer entry_transfer(const ManifestEntry& entry, const std::string& common_url,

@@ -19,6 +19,15 @@ struct ManifestEntry {
 
 using EntryList = std::vector<ManifestEntry>;
 
+// What a manifest lists for an installation: its entries in file order, and
+// the folders its entry lines name (those of lines that add no entry too),
+// each once, a folder after the folders it lies in.
+struct ManifestEntries {
+  EntryList entries;
+  std::vector<std::string> folders;  // as target_folder_prefixes() gives them
+  int entry_lines = 0;               // lines holding "," in the whole manifest (count_entries)
+};
+
 // --- Readers (a file that cannot be opened reads as empty) ---
 
 // Label of the last line holding "$version" (from there to the line's end), or "".
@@ -58,11 +67,6 @@ void count_entries(App& app, const std::string& path);
 // is not a folder.
 [[nodiscard]] std::vector<std::string> target_folder_prefixes(std::string_view folder);
 
-// Creates the folders of target_folder_prefixes under the application
-// directory; failures are ignored. A folder that would lie outside the
-// application directory is never created.
-void create_target_folders(App& app, const std::string& folder);
-
 // True when a target folder or file name stays inside the application
 // directory: no ".." component, not absolute, no drive or stream colon.
 [[nodiscard]] bool stays_inside(std::string_view relative);
@@ -73,12 +77,12 @@ void create_target_folders(App& app, const std::string& folder);
 // application directory.
 [[nodiscard]] std::optional<ManifestEntry> read_entry_line(std::string_view line);
 
-// Adds the entry of one manifest line (which holds a ","), creating its
-// target folders first. A line whose source path has no file name adds
-// nothing. False when the line is refused: it points outside the application
-// directory, through a symbolic link in it, or holds a control character;
-// such a line adds nothing and creates nothing.
-[[nodiscard]] bool handle_entry_line(App& app, std::string_view line, EntryList& entries);
+// Reads one manifest line (which holds a ",") as the readers below read
+// each, the look at its folders included: read receives its entry (none when
+// the source path has no file name) and its folders. False when the line is
+// refused: it points outside the application directory, through a symbolic
+// link in it, or holds a control character.
+[[nodiscard]] bool read_entry_line(App& app, std::string_view line, ManifestEntries& read);
 
 // Where an entry is fetched from and written to.
 struct EntryTransfer {
@@ -111,15 +115,6 @@ struct EntryTransfer {
 // Whether any line of the manifest holds the label.
 [[nodiscard]] bool manifest_holds_label(App& app, const std::string& manifest_path,
                                         std::string_view label);
-
-// What a manifest lists for an installation: its entries in file order, and
-// the folders its entry lines name (those of lines that add no entry too),
-// each once, a folder after the folders it lies in.
-struct ManifestEntries {
-  EntryList entries;
-  std::vector<std::string> folders;  // as target_folder_prefixes() gives them
-  int entry_lines = 0;               // lines holding "," in the whole manifest (count_entries)
-};
 
 // Every entry of the manifest. Nothing on disk changes: the folders are
 // only looked at (a symbolic link on the way refuses the line). False, with

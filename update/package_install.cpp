@@ -28,6 +28,11 @@ std::string relative_to(const std::string& path, const std::string& directory) {
   return path.starts_with(directory) ? path.substr(directory.size()) : path;
 }
 
+void make_folders(App& app, const std::vector<std::string>& folders) {
+  const std::string directory = app.settings().application_directory();
+  for (const std::string& folder : folders) (void)app.files().create_directory(directory + folder);
+}
+
 // --- plan ---
 
 // The files the entries stand for: where from, where to, and (with sums)
@@ -260,10 +265,7 @@ bool plan_transfers(App& app, InstallPlan& plan, bool fresh) {
 }
 
 bool fetch_planned(App& app, const InstallPlan& plan) {
-  const std::string directory = app.settings().application_directory();
-  for (const std::string& folder : plan.folders) {
-    (void)app.files().create_directory(directory + folder);
-  }
+  make_folders(app, plan.folders);
   std::vector<FileDownload> downloads;
   downloads.reserve(plan.files.size());
   for (const PlannedFile& file : plan.files) {
@@ -286,6 +288,18 @@ bool commit_planned(App& app, const std::string& journal, const InstallPlan& pla
     return install_failed(app);
   }
   sweep_staged(app, plan);
+  return true;
+}
+
+void create_target_folders(App& app, const std::string& folder) {
+  if (stays_inside(folder)) make_folders(app, target_folder_prefixes(folder));
+}
+
+bool handle_entry_line(App& app, std::string_view line, EntryList& entries) {
+  ManifestEntries read;
+  if (!read_entry_line(app, line, read)) return false;
+  make_folders(app, read.folders);
+  entries.insert(entries.end(), read.entries.begin(), read.entries.end());
   return true;
 }
 

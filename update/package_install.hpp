@@ -67,6 +67,17 @@ struct InstallPlan {
 // journal: the name of the journal, in the application directory.
 [[nodiscard]] bool commit_planned(App& app, const std::string& journal, const InstallPlan& plan);
 
+// Makes the folders of target_folder_prefixes() under the application
+// directory, as a fetch does; failures are ignored. A folder that would lie
+// outside the application directory is never made.
+void create_target_folders(App& app, const std::string& folder);
+
+// Adds the entry of one manifest line (which holds a ","), making its target
+// folders first, as an installation does. A line whose source path has no
+// file name adds nothing. False when the line is refused (see
+// read_entry_line()): such a line adds nothing and makes nothing.
+[[nodiscard]] bool handle_entry_line(App& app, std::string_view line, EntryList& entries);
+
 // Downloads every entry of the manifest to the local base; a package that
 // has no release there yet, so a file fetched where nothing stood stays
 // when a later one fails. False at the first failed download, and before
