@@ -28,6 +28,8 @@ constexpr const char* kUsage =
     "  --sample DIR     first write a sample client into DIR and serve DIR/www: a new\n"
     "                   application directory starts as a copy of DIR/client\n"
     "  --version N      the sample's release (default 1): each higher one changes some files\n"
+    "  --pages DIR      the sample's movie pages for windows come from DIR, laid out like\n"
+    "                   web/movies, instead of pages that play the movie scripts\n"
     "  --port N         serve on this port (default: a free one)\n"
     "  --accounts FILE  the players, one name:password a line (--sample: DIR/accounts.txt)\n"
     "  --key KEY        the shared key of transfer signs (--sample: the sample's key);\n"
@@ -48,6 +50,7 @@ int fail(const std::string& error) {
 struct Setup {
   StageOptions options;
   std::string sample_dir;
+  std::string pages_dir;
   long long release = 1;
   std::string accounts_file;
   std::string key;
@@ -79,10 +82,13 @@ std::optional<Setup> read_setup(const CommandLine& line, std::string& error) {
     error = sample ? "--sample serves DIR/www: give no TREE" : "give one TREE to serve";
     return std::nullopt;
   }
-  if (line.has("--version") && !sample) {
-    error = "--version is for --sample";
-    return std::nullopt;
+  for (const char* option : {"--version", "--pages"}) {
+    if (line.has(option) && !sample) {
+      error = std::string(option) + " is for --sample";
+      return std::nullopt;
+    }
   }
+  setup.pages_dir = line.value("--pages");
   setup.options.root = sample ? setup.sample_dir + "/" + kSampleTree : line.arguments[0];
   setup.accounts_file =
       line.value("--accounts", sample ? setup.sample_dir + "/" + kSampleAccounts : "");
@@ -124,10 +130,10 @@ void print_addresses(const Setup& setup, const StageServer& server, std::size_t 
 int main(int argc, char** argv) {
   // Whoever reads the log (a terminal, the demo script) sees each line at once.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  const CommandLine line = parse_command_line(
-      argc, argv,
-      {"--sample", "--version", "--port", "--accounts", "--key", "--slow", "--drop-every"},
-      {"--help"});
+  const CommandLine line = parse_command_line(argc, argv,
+                                              {"--sample", "--version", "--pages", "--port",
+                                               "--accounts", "--key", "--slow", "--drop-every"},
+                                              {"--help"});
   if (line.has("--help")) {
     std::fputs(kUsage, stdout);
     return 0;
@@ -149,7 +155,7 @@ int main(int argc, char** argv) {
   if (!setup->sample_dir.empty()) {
     std::vector<std::string> problems;
     if (!write_sample_client(files, setup->sample_dir, static_cast<int>(setup->release),
-                             server.url(), problems)) {
+                             server.url(), problems, setup->pages_dir)) {
       for (const std::string& problem : problems) std::fprintf(stderr, "  %s\n", problem.c_str());
       return fail("the sample could not be written into " + setup->sample_dir);
     }

@@ -1,6 +1,20 @@
 #include "core/settings.hpp"
 
 namespace tarvel {
+namespace {
+
+constexpr const char* kLanguageFolder = "language/";
+
+std::string language_address(const std::string& base, const std::string& code) {
+  return base + kLanguageFolder + code + "/";
+}
+
+}  // namespace
+
+void derive_language_addresses(SettingsValues& values) {
+  values.game_language_address = language_address(values.game_url, values.selected_language);
+  values.common_language_address = language_address(values.common_url, values.selected_language);
+}
 
 void Settings::set_status(int code, std::string text) {
   std::lock_guard lock(mutex_);

@@ -82,9 +82,74 @@ TEST(SignedInstall, VerifiesRecordsUpdatesAndRepairsExactlyWhatBroke) {
   EXPECT_EQ(broken.broken[1].problem, BrokenFile::Problem::missing);
   EXPECT_EQ(broken.repair_bytes(), big('a').size() + std::string("movie 2").size());
 
+  // A repair that cannot fetch a file leaves the player's copy as it was.
+  s.server.set_fault(kTable, TestHttpServer::Fault::not_found);
+  EXPECT_FALSE(repair_installed_tree(s.t.app, broken).empty());
+  EXPECT_EQ(s.t.dir.read(kTable), big('b'));
+  s.server.set_fault(kTable, TestHttpServer::Fault::none);
   EXPECT_TRUE(repair_installed_tree(s.t.app, broken).empty());
   EXPECT_EQ(s.t.dir.read(kMovie), "movie 2");
   EXPECT_EQ(s.t.dir.read(kTable), big('a'));
+  EXPECT_TRUE(verify_installed_tree(s.t.app).broken.empty());
+}
+
+// An update that fails leaves what the player could play before: each file
+// keeps its content until its new one has arrived whole and checked, and the
+// package its version, so that the run after the server is mended converges.
+TEST(SignedInstall, AFailedUpdateKeepsTheInstalledFilesAndVersionUntilTheServerIsMended) {
+  struct Case {
+    const char* name;
+    TestHttpServer::Fault fault;
+    std::string served;  // the table the server sends, when not the released one
+  };
+  const Case cases[] = {{"not what the sums say", TestHttpServer::Fault::none, big('x')},
+                        {"lost by the server", TestHttpServer::Fault::not_found, ""}};
+  for (const Case& c : cases) {
+    SignedSite s;
+    s.publish(1, "movie 1", big('a'));
+    ASSERT_TRUE(s.install()) << c.name;
+    s.publish(2, "movie 1", big('b'));
+    if (!c.served.empty()) s.site.write(kTable, c.served);
+    s.server.set_fault(kTable, c.fault);
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(s.install()) << c.name;
+    (void)::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(s.status(), kStatusDownloadFailed) << c.name;
+    EXPECT_EQ(s.t.dir.read(kTable), big('a')) << c.name;
+    EXPECT_FALSE(s.t.dir.exists("common_slot_update.xml")) << c.name << ": still release 1";
+    EXPECT_TRUE(verify_installed_tree(s.t.app).broken.empty()) << c.name;
+
+    s.site.write(kTable, big('b'));
+    s.server.set_fault(kTable, TestHttpServer::Fault::none);
+    ASSERT_TRUE(s.install()) << c.name;
+    EXPECT_EQ(s.t.dir.read(kTable), big('b')) << c.name;
+  }
+}
+
+// Releases in a row, each changing one file: each update fetches that file
+// alone, not every file changed since the first installation.
+TEST(SignedInstall, EachReleaseInARowFetchesOnlyTheFileItChanged) {
+  SignedSite s;
+  s.publish(1, "movie 1", big('a'));
+  ASSERT_TRUE(s.install());
+  const struct {
+    const char* movie;
+    char table;
+    const char* fetched;
+  } releases[] = {{"movie 2", 'a', kMovie}, {"movie 2", 'b', kTable}, {"movie 4", 'b', kMovie}};
+  int n = 2;
+  for (const auto& release : releases) {
+    s.publish(n, release.movie, big(release.table));
+    const std::size_t seen = s.server.requests().size();
+    ASSERT_TRUE(s.install()) << n;
+    const auto requests = s.server.requests();
+    std::vector<std::string> files;  // the package's files, not its manifests or sums
+    for (std::size_t i = seen; i < requests.size(); ++i) {
+      if (requests[i].path.starts_with("games/slot/")) files.push_back(requests[i].path);
+    }
+    EXPECT_EQ(files, std::vector<std::string>{release.fetched}) << "release " << n;
+    ++n;
+  }
   EXPECT_TRUE(verify_installed_tree(s.t.app).broken.empty());
 }
 

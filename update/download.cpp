@@ -22,7 +22,7 @@ constexpr long kHttpGone = 410;
 constexpr std::size_t kDocumentLimitBytes = std::size_t{64} << 20;
 // The settings file is never deleted ahead of its download: a failed fetch
 // must leave the launcher's settings in place.
-constexpr const char* kKeptOnFailure = "setup.xml";
+constexpr const char* kSettingsFile = "setup.xml";
 
 std::string progress_line(const SettingsValues& v) {
   return std::to_string(v.item_index) + "," + std::to_string(v.item_count) + "," + v.package_kind +
@@ -36,14 +36,28 @@ void post_progress(Settings& settings) {
   });
 }
 
-void count_success(Settings& settings) {
-  settings.locked([](SettingsValues& v) {
-    if (v.item_count > 0) ++v.item_index;
-  });
+// One more item of the list done. The index never passes the count: the
+// documents fetched after a list (update manifests, status queries) add to
+// it too, and a line like "6,5" would show more than all of it done.
+void count_item(SettingsValues& v) {
+  if (v.item_count > 0 && v.item_index < v.item_count) ++v.item_index;
 }
 
-bool kept_on_failure(const std::string& local_path) {
-  return local_path.find(kKeptOnFailure) != std::string::npos;
+void count_success(Settings& settings) { settings.locked(count_item); }
+
+// What a download writes: one of the documents the launcher reads its
+// labels and settings from (manifests, the status query's copy, the
+// relocation and settings files), or a file of a package.
+enum class Target { document, package_file };
+
+// Which targets a failed download leaves absent. A document goes: its
+// readers take a missing one as empty, which is how a failed fetch of a
+// manifest reads as "no labels"; only setup.xml stays, so that the launcher
+// keeps its settings. A package's file keeps its installed content until the
+// new content has arrived whole and checked: a failed update must not break
+// a game the player could play before.
+bool failure_removes(Target target, const std::string& local_path) {
+  return target == Target::document && local_path.find(kSettingsFile) == std::string::npos;
 }
 
 // A failure with the network up is a download failure; without it the probe
@@ -95,7 +109,7 @@ class ListProgress final : public BatchObserver {
     const bool more = ++done_ < total_;
     settings_.locked([&](SettingsValues& v) {
       if (v.item_count <= 0) return;
-      ++v.item_index;
+      count_item(v);
       // What a list fetched one by one shows before each further file.
       if (more) v.status = {kStatusProgress, progress_line(v)};
     });
@@ -165,7 +179,7 @@ std::string direct_query(const UtcTime& now) {
 }
 
 bool download_file(App& app, const std::string& address, const std::string& local_path) {
-  if (!kept_on_failure(local_path)) app.files().remove_file(local_path);
+  if (failure_removes(Target::document, local_path)) app.files().remove_file(local_path);
   post_progress(app.settings());
   const DownloadMode mode = download_mode(app.settings().first_log());
   const std::string target = app.files().native_path(local_path);
@@ -197,8 +211,7 @@ bool download_files(App& app, const std::vector<FileDownload>& files) {
     return true;
   }
   const std::optional<std::size_t> failed = progress.failed();
-  // As if deleted before its transfer, like a single download's target.
-  if (failed && !kept_on_failure(files[*failed].local_path)) {
+  if (failed && failure_removes(Target::package_file, files[*failed].local_path)) {
     app.files().remove_file(files[*failed].local_path);
   }
   report_failure(app, failed ? files[*failed].address : std::string(), mode.message_box);

@@ -31,8 +31,9 @@ struct DownloadMode {
 // to the application directory). True when the whole body arrived and the file
 // is in place. Posts progress before the transfer and advances the item index
 // after a success; on failure the status pair says why (401 download failed,
-// or 402 from the connectivity probe). A path containing "setup.xml" keeps its
-// previous file when the download fails; any other target is gone. Once the
+// or 402 from the connectivity probe). For the documents it fetches
+// (manifests, settings) a path containing "setup.xml" keeps its previous file
+// when the download fails; any other target is gone. Once the
 // launcher tears down (its workers are asked to stop), a transfer ends within
 // about a second and fails without a report.
 [[nodiscard]] bool download_file(App& app, const std::string& address,
@@ -64,8 +65,9 @@ struct FileDownload {
 // rename. The item index rises by one as each file completes, and while
 // files remain the progress line shows how many are done. The first failure
 // stops the list: nothing more starts, transfers still running are
-// cancelled, the failed file's target is gone (as download_file leaves it),
-// and the status pair and message box report it as download_file does; a
+// cancelled, every target keeps what it held (a file appears only whole and
+// checked), and the status pair and message box report it as download_file
+// does; a
 // launcher that tears down ends the list as it ends a single download.
 // True when every file arrived.
 [[nodiscard]] bool download_files(App& app, const std::vector<FileDownload>& files);

@@ -20,15 +20,26 @@ struct GamePackage {
   PackageSource source;
 };
 
+// The version the package's files are at: that of the last update applied
+// when the server's history still names it as a whole label, so that an
+// update fetches only what changed since; else the installation's, as
+// before any update (a label the history does not know then installs the
+// whole package afresh).
+std::string installed_label(App& app, const GamePackage& package, const std::string& update_name,
+                            const std::string& server_manifest) {
+  const std::string applied = read_version_label(app, update_name);
+  if (!applied.empty() && manifest_holds_label(app, server_manifest, applied)) return applied;
+  return read_version_label(app, package.install_name);
+}
+
 bool update_installed(App& app, const GamePackage& package) {
   const std::string update_name =
       build_manifest_name(package.prefix, package.package_name, kUpdateKind);
-  const std::string installed_label = read_version_label(app, package.install_name);
   const std::string temp = app.settings().temp_manifest_name();
   // No update manifest on the server: the package counts as current.
   if (!download_file(app, package.source.manifest_base + update_name, temp)) return true;
   return apply_package_update(app, package.source, package.install_name, update_name,
-                              installed_label);
+                              installed_label(app, package, update_name, temp));
 }
 
 }  // namespace
