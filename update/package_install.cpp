@@ -1,5 +1,6 @@
 #include "update/package_install.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 #include <unordered_set>
@@ -157,10 +158,14 @@ void plan_record(App& app, const std::string& record, const std::optional<Sums>&
 
 // --- fetch ---
 
-// Files an earlier attempt staged whole count as done at once.
+// Files an earlier attempt staged whole count as done at once (the index
+// never passing the count).
 void count_staged(App& app, std::size_t staged) {
   app.settings().locked([&](SettingsValues& v) {
-    if (v.item_count > 0) v.item_index += static_cast<int>(staged);
+    if (v.item_count > 0) {
+      v.item_index = static_cast<int>(std::min<std::size_t>(
+          static_cast<std::size_t>(v.item_count), static_cast<std::size_t>(v.item_index) + staged));
+    }
   });
 }
 
