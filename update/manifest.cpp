@@ -1,8 +1,11 @@
 #include "update/manifest.hpp"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <unordered_map>
 
@@ -74,46 +77,80 @@ bool climbs(std::string_view component) {
 }
 
 // What the source path of an entry line (the text before its first ",")
-// gives, read in one pass: a manifest runs to 100,000 lines.
+// gives: a manifest runs to 100,000 lines, so each is looked at as few times
+// as can be.
 struct Source {
   std::string_view file_name;  // after the last "/" or "\"; empty without one
   bool accepted = false;       // no control character, and a name that is a file's
-  bool has_backslash = false;
 };
+
+// Whether a text holds a control character, looked for eight bytes at a
+// time: a byte below 0x20 turns on the top bit of its lane in
+// (word - 0x20..) & ~word (bytes from 0x80 on never do).
+bool holds_control_character(std::string_view text) {
+  constexpr std::uint64_t kLanes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kTopBits = 0x8080808080808080ULL;
+  std::size_t at = 0;
+  for (; at + sizeof(std::uint64_t) <= text.size(); at += sizeof(std::uint64_t)) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, text.data() + at, sizeof word);
+    if (((word - kLanes * 0x20) & ~word & kTopBits) != 0) return true;
+  }
+  return has_control_character(text.substr(at));
+}
+
+// Dots (and spaces) alone name a folder, never a file.
+bool only_dots(std::string_view name) {
+  for (const char c : name) {
+    if (c != '.' && c != ' ') return false;
+  }
+  return true;
+}
+
+// Where the file name of a source path begins: after its last "/" or "\\",
+// found eight bytes at a time from the end; 0 when it has neither. A lane
+// of (lane & 0x7f) + 0x7f | lane keeps its top bit clear only for a zero
+// byte, and no lane carries into another.
+std::size_t name_start(std::string_view source) {
+  constexpr std::uint64_t kLanes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kLow = 0x7f7f7f7f7f7f7f7fULL;
+  std::size_t end = source.size();
+  // The lanes are told apart by their order in memory.
+  const bool by_words = std::endian::native == std::endian::little;
+  for (; by_words && end >= sizeof(std::uint64_t); end -= sizeof(std::uint64_t)) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, source.data() + end - sizeof word, sizeof word);
+    const auto zeros = [&](std::uint64_t bytes) {
+      return ~(((bytes & kLow) + kLow) | bytes | kLow);
+    };
+    const std::uint64_t found = zeros(word ^ (kLanes * '/')) | zeros(word ^ (kLanes * '\\'));
+    // The last byte of the word in the text is its most significant.
+    if (found != 0) return end - static_cast<std::size_t>(std::countl_zero(found)) / 8;
+  }
+  while (end > 0 && source[end - 1] != '/' && source[end - 1] != '\\') --end;
+  return end;
+}
 
 Source read_source(std::string_view source) {
   Source read;
-  std::size_t name_at = std::string_view::npos;
-  bool colon = false;     // in the name
-  bool only_dots = true;  // the name is dots and spaces alone
-  for (std::size_t i = 0; i < source.size(); ++i) {
-    const char c = source[i];
-    if (static_cast<unsigned char>(c) < 0x20) return read;
-    if (c == '/' || c == '\\') {
-      name_at = i + 1;
-      read.has_backslash = read.has_backslash || c == '\\';
-      colon = false;
-      only_dots = true;
-    } else {
-      colon = colon || c == ':';
-      only_dots = only_dots && (c == '.' || c == ' ');
-    }
-  }
-  if (name_at == std::string_view::npos) {
-    read.accepted = true;  // no file name: the line adds no entry
-    return read;
-  }
+  if (holds_control_character(source)) return read;
+  const std::size_t name_at = name_start(source);
+  read.accepted = true;
+  if (name_at == 0) return read;  // no separator: the line adds no entry
   read.file_name = source.substr(name_at);
   // A name of dots alone ("." included) names a folder, never a file, and a
   // colon a drive or a stream. With dot-only names refused, no folder and
   // name can join into "..".
-  read.accepted = !colon && (read.file_name.empty() || !only_dots);
+  read.accepted = read.file_name.find(':') == std::string_view::npos &&
+                  (read.file_name.empty() || !only_dots(read.file_name));
   return read;
 }
 
-std::string remote_path_of(std::string_view source, bool has_backslash) {
+std::string remote_path_of(std::string_view source) {
   std::string remote(source);
-  if (has_backslash) std::replace(remote.begin(), remote.end(), '\\', '/');
+  if (source.find('\\') != std::string_view::npos) {
+    std::replace(remote.begin(), remote.end(), '\\', '/');
+  }
   return remote;
 }
 
@@ -138,7 +175,7 @@ EntryLine split_entry_line(std::string_view line) {
   parts.accepted = source.accepted && folder_accepted(parts.entry.target_folder);
   if (!parts.accepted || source.file_name.empty()) return parts;
   parts.entry.file_name = source.file_name;
-  parts.entry.remote_path = remote_path_of(line.substr(0, comma), source.has_backslash);
+  parts.entry.remote_path = remote_path_of(line.substr(0, comma));
   return parts;
 }
 
@@ -168,8 +205,8 @@ class EntryReader {
       too_many_ = true;
       return false;
     }
-    read_.entries.push_back({std::string(source.file_name), folder.text,
-                             remote_path_of(source_text, source.has_backslash)});
+    read_.entries.push_back(
+        {std::string(source.file_name), folder.text, remote_path_of(source_text)});
     return true;
   }
 
@@ -203,14 +240,23 @@ class EntryReader {
     return false;
   }
 
-  // Lines of one folder mostly follow each other: the last one is kept at hand.
+  // The folders lately asked for wait in a small table, by a cheap sum of
+  // the text a line gives: most lines find theirs there without the map's
+  // hash and divisions.
+  static std::size_t slot_of(std::string_view written) {
+    std::uint64_t tail = 0;
+    const std::size_t bytes = std::min<std::size_t>(written.size(), sizeof tail);
+    std::memcpy(&tail, written.data() + written.size() - bytes, bytes);
+    return static_cast<std::size_t>(((tail ^ written.size()) * kSlotMix) >> kSlotShift);
+  }
+
   const Folder& folder_of(std::string_view written) {
-    if (last_ != nullptr && last_written_ == written) return *last_;
+    Slot& slot = slots_[slot_of(written)];
+    if (slot.folder != nullptr && slot.written == written) return *slot.folder;
     auto [known, added] = folders_.try_emplace(written);
     if (added) known->second = look_at(without_white_space(written));
-    last_written_ = written;
-    last_ = &known->second;
-    return *last_;
+    slot = {written, &known->second};
+    return known->second;
   }
 
   // Unusable when it leads outside, or a folder on the way is a link: what
@@ -236,8 +282,13 @@ class EntryReader {
   const std::string base_;
   // Keyed by the text of the manifest, which outlives the reader's use.
   std::unordered_map<std::string_view, Folder> folders_;
-  std::string_view last_written_;
-  const Folder* last_ = nullptr;
+  struct Slot {
+    std::string_view written;
+    const Folder* folder = nullptr;  // in folders_, whose elements stay where they are
+  };
+  static constexpr std::uint64_t kSlotMix = 0x9e3779b97f4a7c15ULL;
+  static constexpr int kSlotShift = 56;  // 256 slots
+  std::array<Slot, std::size_t{1} << (64 - kSlotShift)> slots_{};
   std::unordered_map<std::string, bool> prefixes_;  // whether it may be written through
   std::vector<std::string> shown_;
   std::size_t refused_ = 0;
@@ -285,12 +336,11 @@ bool read_entry_lines(EntryReader& reader, std::string_view text, std::size_t fr
   const int listed = count_entry_lines(text.substr(from));
   read.entry_lines = count_entry_lines(text.substr(0, from)) + listed;
   read.entries.reserve(std::min<std::size_t>(static_cast<std::size_t>(listed), kEntryLimit));
-  // Found from one "," to the next: a header line costs no search of its own.
-  for (auto comma = text.find(',', from); comma != std::string_view::npos;) {
-    const Line line = line_at(text, comma);
-    (void)reader.handle(line.text,
-                        comma - static_cast<std::size_t>(line.text.data() - text.data()));
-    comma = line.next >= text.size() ? std::string_view::npos : text.find(',', line.next);
+  for (std::size_t at = from; at < text.size();) {
+    const Line line = line_from(text, at);
+    const auto comma = line.text.find(',');
+    if (comma != std::string_view::npos) (void)reader.handle(line.text, comma);
+    at = line.next;
   }
   if (reader.report(manifest_path)) return true;
   read.entries.clear();
