@@ -215,15 +215,16 @@ struct ManifestRead {
   const std::string* installed_label = nullptr;
 };
 
-// Plans the release the manifest stands for (its sums checked, its files,
-// the record), fetches it and commits it; labels (the manifests, moved from
-// where they were fetched) take their places last.
-bool install_release(App& app, const PackageSource& source, const std::string& install_name,
-                     const ManifestRead& manifest, bool fresh, const Journal& labels) {
+// Plans the release the manifest stands for: its sums checked, its files,
+// the record, then the labels (the manifests, moved from where they were
+// fetched). What the manifest and the sums list is let go before the fetch:
+// the plan holds what the rest needs.
+bool plan_release(App& app, const PackageSource& source, const std::string& install_name,
+                  const ManifestRead& manifest, bool fresh, const Journal& labels,
+                  InstallPlan& plan) {
   const std::string record = installed_record_name(install_name);
   std::optional<Sums> sums;
   if (!fetch_release_sums(app, manifest.address, manifest.path, record, sums)) return false;
-  InstallPlan plan;
   ManifestEntries read;
   const bool planned = plan_manifest(app, manifest.path, manifest.installed_label, source.directory,
                                      source.url, sums ? &*sums : nullptr, fresh, plan, read);
@@ -231,7 +232,14 @@ bool install_release(App& app, const PackageSource& source, const std::string& i
   if (!planned) return false;
   plan_record(app, record, sums, manifest.installed_label == nullptr, plan);
   plan.labels.insert(plan.labels.end(), labels.begin(), labels.end());
-  return fetch_planned(app, plan) && commit_planned(app, journal_name(install_name), plan);
+  return true;
+}
+
+bool install_release(App& app, const PackageSource& source, const std::string& install_name,
+                     const ManifestRead& manifest, bool fresh, const Journal& labels) {
+  InstallPlan plan;
+  return plan_release(app, source, install_name, manifest, fresh, labels, plan) &&
+         fetch_planned(app, plan) && commit_planned(app, journal_name(install_name), plan);
 }
 
 // The whole package from its installation manifest, which takes its name
