@@ -4,6 +4,7 @@
 // (docs/movie-scripts.md), or with "--console" a person at the console. The
 // transcript of the screens goes to standard output.
 #include <cstdio>
+#include <exception>
 
 #include "app/desktop.hpp"
 #include "app/headless_desktop.hpp"
@@ -79,7 +80,14 @@ int main(int argc, char** argv) {
   load_default_language(app);
   const StartupParts parts{CError::show_modal, Update::show_modal, download_file,
                            finish_interrupted_commits};
-  (void)run_startup(app, parts);
+  try {
+    (void)run_startup(app, parts);
+  } catch (const std::exception& e) {
+    // A fault of the launcher's own: said, and the program ends in order.
+    std::fprintf(stderr, "tarvel: stopped: %s\n", e.what());
+    desktop->close();
+    return 1;
+  }
   // Windows the lobby opened beside itself (cashier, further lobbies) go
   // while the App they work in is still there; workers still waiting for a
   // message box go on: they are joined next.

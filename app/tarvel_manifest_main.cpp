@@ -67,8 +67,10 @@ int usage(const std::string& error) {
 
 void report(const ReleaseResult& result) {
   if (result.already_published) {
-    std::printf("%s: %s is already published with these files; nothing written\n",
-                result.update_name.c_str(), result.version_header.c_str());
+    std::printf("%s: %s is already published with these files; %s\n",
+                result.update_name.c_str(), result.version_header.c_str(),
+                result.sums_renewed ? "its sums now name their package (serial kept)"
+                                    : "nothing written");
     return;
   }
   std::printf("%s: %s, %d files, serial %llu\n", result.install_name.c_str(),

@@ -4,6 +4,7 @@
 
 #include "core/probe.hpp"
 #include "core/settings.hpp"
+#include "core/status.hpp"
 #include "core/workers.hpp"
 #include "platform/clock.hpp"
 #include "platform/echo.hpp"
@@ -95,8 +96,12 @@ class App {
   std::string public_host_;
   Settings settings_;
   EchoCounters echo_counters_;
-  // Last, so it is destroyed first: workers use everything above.
-  Workers workers_;
+  // Last, so it is destroyed first: workers use everything above. Work that
+  // ends by an exception shows the player a failed download, which a movie
+  // offers to retry.
+  Workers workers_{[this] {
+    settings_.set_status(kStatusDownloadFailed, error_text(kStatusDownloadFailed));
+  }};
 };
 
 }  // namespace tarvel

@@ -1,7 +1,9 @@
 #include "operator/publish_rules.hpp"
 
 #include "core/text_lines.hpp"
+#include "platform/leftover_names.hpp"
 #include "update/manifest.hpp"
+#include "update/package_files.hpp"
 
 namespace tarvel {
 namespace {
@@ -49,6 +51,17 @@ std::optional<std::string> refused_path_reason(std::string_view relative_path) {
   if (auto reason = refused_character(relative_path)) return reason;
   if (!stays_inside(relative_path))
     return "leads out of its folder (\"..\", \":\" or a leading \"/\")";
+  if (holds_leftover_name(relative_path)) {
+    return "is named like what an interrupted download leaves (.NAME.tarvel-part, "
+           ".NAME.tarvel-resume), which launchers sweep away";
+  }
+  const auto separator = relative_path.find_last_of("/\\");
+  const std::string_view name =
+      separator == std::string_view::npos ? relative_path : relative_path.substr(separator + 1);
+  if (is_install_file_name(name)) {
+    return "is named like a launcher's own files of an installation (.NAME.tarvel-new, "
+           "NAME.tarvel-journal)";
+  }
   return std::nullopt;
 }
 

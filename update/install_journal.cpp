@@ -6,12 +6,11 @@
 #include "core/listed_names.hpp"
 #include "core/text_lines.hpp"
 #include "update/manifest.hpp"
+#include "update/package_files.hpp"
 
 namespace tarvel {
 namespace {
 
-constexpr std::string_view kStagedSuffix = ".tarvel-new";
-constexpr std::string_view kJournalSuffix = ".tarvel-journal";
 constexpr std::string_view kHeader = "tarvel-journal 1";
 constexpr std::string_view kMoveKey = "move ";
 constexpr std::string_view kRemoveKey = "remove ";
@@ -51,17 +50,6 @@ bool finish(App& app, const std::string& name) {
 }
 
 }  // namespace
-
-std::string staged_name(const std::string& target) {
-  const auto separator = target.find_last_of("/\\");
-  const std::size_t name_at = separator == std::string::npos ? 0 : separator + 1;
-  return target.substr(0, name_at) + "." + target.substr(name_at) + std::string(kStagedSuffix);
-}
-
-bool is_staged_name(std::string_view file_name) {
-  return file_name.size() > kStagedSuffix.size() + 1 && file_name.front() == '.' &&
-         file_name.ends_with(kStagedSuffix);
-}
 
 std::string journal_name(const std::string& install_name) {
   return install_name + std::string(kJournalSuffix);

@@ -13,16 +13,9 @@ class App;
 // changes. A fetched file waits under its staging name beside its target
 // until every file has arrived; then a journal listing the renames that put
 // them in place is written to the disk, the renames run, and the journal
-// goes. A journal that is still there was cut short (a crash, a power cut):
-// running it again finishes the install, since a step whose file has moved
-// already is done.
-
-// Where a file waits between its fetch and the commit: hidden, beside its
-// target, under a name that follows from the target's, so a later attempt
-// finds it again ("games\slot\a.swf" waits as "games\slot\.a.swf.tarvel-new").
-[[nodiscard]] std::string staged_name(const std::string& target);
-// Whether a file name is a staging name.
-[[nodiscard]] bool is_staged_name(std::string_view file_name);
+// goes (the names: package_files.hpp). A journal that is still there was cut short (a crash, a
+// power cut): running it again finishes the install, since a step whose file has moved already is
+// done.
 
 // One step of a commit.
 struct JournalStep {

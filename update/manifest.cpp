@@ -12,6 +12,8 @@
 #include "core/app.hpp"
 #include "core/settings_readers.hpp"
 #include "core/text_lines.hpp"
+#include "platform/leftover_names.hpp"
+#include "update/package_files.hpp"
 
 namespace tarvel {
 namespace {
@@ -140,9 +142,12 @@ Source read_source(std::string_view source) {
   read.file_name = source.substr(name_at);
   // A name of dots alone ("." included) names a folder, never a file, and a
   // colon a drive or a stream. With dot-only names refused, no folder and
-  // name can join into "..".
+  // name can join into "..". A name like those of a download's leftovers or
+  // an installation's own files would be swept away after every
+  // installation: installed, then gone, never converging.
   read.accepted = read.file_name.find(':') == std::string_view::npos &&
-                  (read.file_name.empty() || !only_dots(read.file_name));
+                  (read.file_name.empty() || !only_dots(read.file_name)) &&
+                  !is_leftover_name(read.file_name) && !is_install_file_name(read.file_name);
   return read;
 }
 
@@ -163,8 +168,9 @@ struct EntryLine {
   bool accepted = false;
 };
 
+// A folder named like a download's leftover would be swept away too.
 bool folder_accepted(std::string_view folder) {
-  return !has_control_character(folder) && stays_inside(folder);
+  return !has_control_character(folder) && stays_inside(folder) && !holds_leftover_name(folder);
 }
 
 EntryLine split_entry_line(std::string_view line) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "core/app.hpp"
 #include "core/status.hpp"
@@ -19,6 +20,30 @@ inline constexpr const char* kUpdateKind = "update";
 // release_check.hpp), beside its installation manifest, takes the
 // manifest's name with this suffix.
 inline constexpr const char* kInstalledSuffix = ".installed";
+
+// An installation's own files beside a package's: a file waits for the
+// commit hidden beside its target, under a name that follows from the
+// target's ("games\slot\a.swf" waits as "games\slot\.a.swf.tarvel-new"), and
+// a commit's journal is the installation manifest's name with the second
+// suffix. No file of a package may carry such a name: it would be swept
+// away, or read as a journal.
+inline constexpr std::string_view kStagedSuffix = ".tarvel-new";
+inline constexpr std::string_view kJournalSuffix = ".tarvel-journal";
+
+[[nodiscard]] inline std::string staged_name(const std::string& target) {
+  const auto separator = target.find_last_of("/\\");
+  const std::size_t name_at = separator == std::string::npos ? 0 : separator + 1;
+  return target.substr(0, name_at) + "." + target.substr(name_at) + std::string(kStagedSuffix);
+}
+
+[[nodiscard]] inline bool is_staged_name(std::string_view file_name) {
+  return file_name.size() > kStagedSuffix.size() + 1 && file_name.front() == '.' &&
+         file_name.ends_with(kStagedSuffix);
+}
+
+[[nodiscard]] inline bool is_install_file_name(std::string_view file_name) {
+  return is_staged_name(file_name) || file_name.ends_with(kJournalSuffix);
+}
 
 // Whether the file can be opened for reading: how the installers tell an
 // installed package from a new one.

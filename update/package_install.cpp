@@ -46,7 +46,9 @@ bool plan_entries(App& app, const ManifestEntries& read, const std::string& loca
       entry_transfers(app, read.entries, local_base, address_base);
   plan.files.reserve(transfers.size());
   for (std::size_t i = 0; i < transfers.size(); ++i) {
-    PlannedFile file{transfers[i].address, transfers[i].local_path, {}, std::nullopt, true};
+    PlannedFile file{.address = transfers[i].address,
+                     .target = transfers[i].local_path,
+                     .name = read.entries[i].remote_path};
     if (sums != nullptr) {
       file.sum = sum_of_entry(*sums, read.entries[i], manifest_path);
       if (!file.sum) return false;
@@ -118,6 +120,10 @@ bool plan_manifest(App& app, const std::string& manifest, const std::string* ins
   const bool accepted = installed_label != nullptr
                             ? read_delta_entries(app, manifest, *installed_label, read)
                             : read_full_entries(app, manifest, read);
+  // The history keeps lines of files that later releases dropped.
+  if (accepted && installed_label != nullptr && sums != nullptr) {
+    read.entries = entries_still_released(*sums, read.entries);
+  }
   if (!accepted || !plan_entries(app, read, local_base, address_base, sums, manifest, plan)) {
     return install_failed(app);
   }
@@ -224,7 +230,9 @@ bool plan_release(App& app, const PackageSource& source, const std::string& inst
                   InstallPlan& plan) {
   const std::string record = installed_record_name(install_name);
   std::optional<Sums> sums;
-  if (!fetch_release_sums(app, manifest.address, manifest.path, record, sums)) return false;
+  if (!fetch_release_sums(app, install_name, manifest.address, manifest.path, record, sums)) {
+    return false;
+  }
   ManifestEntries read;
   const bool planned = plan_manifest(app, manifest.path, manifest.installed_label, source.directory,
                                      source.url, sums ? &*sums : nullptr, fresh, plan, read);
@@ -283,7 +291,8 @@ bool fetch_planned(App& app, const InstallPlan& plan) {
   downloads.reserve(plan.files.size());
   for (const PlannedFile& file : plan.files) {
     if (file.fetch) {
-      downloads.push_back({file.address, file.staged, file.sum ? body_check(*file.sum) : nullptr});
+      downloads.push_back(
+          {file.address, file.staged, file.sum ? body_check(*file.sum, file.name) : nullptr});
     }
   }
   count_staged(app, plan.files.size() - downloads.size());

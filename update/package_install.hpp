@@ -37,12 +37,13 @@ class App;
 struct PlannedFile {
   std::string address;
   std::string target;  // launcher form, absolute or relative to the application directory
+  std::string name;    // what standard error calls it: its source path, or the local one
   // Where the fetch writes it: staged_name(target), or the target itself
   // for a package with no release installed yet when nothing stands there
   // (there is nothing to protect, and nothing to mix with).
-  std::string staged;
-  std::optional<FileSum> sum;  // what it must be, when sums say
-  bool fetch = true;           // false: an earlier attempt staged it whole
+  std::string staged{};
+  std::optional<FileSum> sum = std::nullopt;  // what it must be, when sums say
+  bool fetch = true;                          // false: an earlier attempt staged it whole
 };
 
 // Everything an installation does, decided before it does any of it.
@@ -90,8 +91,9 @@ void create_target_folders(App& app, const std::string& folder);
                                          const Sums* sums = nullptr);
 
 // Downloads what the update manifest lists after the installed version;
-// nothing when the two labels are equal. All or nothing: a failure leaves
-// every file as it was.
+// nothing when the two labels are equal. With sums, what the release no
+// longer holds is left out (see entries_still_released). All or nothing: a
+// failure leaves every file as it was.
 [[nodiscard]] bool install_manifest_delta(
     App& app, EntryList& entries, const std::string& manifest_path, const std::string& local_base,
     const std::string& address_base, const std::string& installed_label,

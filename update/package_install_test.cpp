@@ -24,7 +24,11 @@ struct UpdatedGame {
         "$version-1.0\n$version-1.1\nGAMES/slot/a.swf,games\\slot\\\n"
         "GAMES/slot/b.swf,games\\slot\\\n" +
         std::string(kSumsAnnouncement) + "\n";
-    Sums sums{sha256_hex(manifest), "$version-1.1", 2, {}};
+    Sums sums{.package = "common_slot_install.xml",
+              .manifest_sha256 = sha256_hex(manifest),
+              .version = "$version-1.1",
+              .serial = 2,
+              .files = {}};
     for (const auto& [name, contents] : {std::pair{"a.swf", a}, std::pair{"b.swf", b}}) {
       site.write(std::string("games/slot/") + name, contents);
       sums.files[std::string("GAMES/slot/") + name] = {sha256_hex(contents), contents.size()};

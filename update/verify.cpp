@@ -76,7 +76,10 @@ std::vector<BrokenFile> repair_installed_tree(App& app, const TreeReport& report
         plan.folders.push_back(std::move(prefix));
       }
     }
-    plan.files.push_back({file.file.address, directory + file.local_path, {}, file.file.sum, true});
+    plan.files.push_back({.address = file.file.address,
+                          .target = directory + file.local_path,
+                          .name = file.local_path,
+                          .sum = file.file.sum});
   }
   app.settings().locked([&](SettingsValues& v) {
     v.item_count = static_cast<int>(plan.files.size());

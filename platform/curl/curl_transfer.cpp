@@ -39,8 +39,11 @@ std::string_view trimmed(std::string_view text) {
   return text;
 }
 
-// The first byte of a "bytes <first>-<last>/<length>" answer, or -1.
-std::int64_t range_start(std::string_view content_range) {
+bool is_https(const std::string& address) { return starts_with_no_case(address, "https://"); }
+
+}  // namespace
+
+std::int64_t content_range_start(std::string_view content_range) {
   constexpr std::string_view kUnit = "bytes ";
   if (content_range.substr(0, kUnit.size()) != kUnit) return -1;
   content_range.remove_prefix(kUnit.size());
@@ -51,10 +54,6 @@ std::int64_t range_start(std::string_view content_range) {
     return -1;
   return first;
 }
-
-bool is_https(const std::string& address) { return starts_with_no_case(address, "https://"); }
-
-}  // namespace
 
 CurlTransfer::CurlTransfer(CURL* easy, std::string address, const HttpGetOptions& options,
                            const CurlClientSettings& settings, HttpSink& sink)
@@ -82,7 +81,7 @@ void CurlTransfer::configure(const HttpGetOptions& options, const CurlClientSett
   curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, kProtocols);
   curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, kMaxRedirects);
-  proxy_ = use_system_proxy(easy_, address_);
+  proxy_ = use_system_proxy(easy_, address_, options.cancel);
   curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
   if (!settings.ca_file.empty()) curl_easy_setopt(easy_, CURLOPT_CAINFO, settings.ca_file.c_str());
@@ -182,7 +181,7 @@ bool CurlTransfer::start_body() {
   }
   if (continuing && status == kPartialContent) {
     const std::string validator = answer_validator();
-    if (range_start(content_range_) != range_from_ ||
+    if (content_range_start(content_range_) != range_from_ ||
         (!validator.empty() && validator != held_.validator)) {
       resume_refused_ = true;
       return false;

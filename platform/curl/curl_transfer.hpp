@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/curl/rate_cap.hpp"
 #include "platform/curl/transfer_policy.hpp"
@@ -19,6 +20,10 @@ struct CurlClientSettings {
   // Shared by every transfer of the client; none when nothing caps them.
   RateCap* rate_cap = nullptr;
 };
+
+// The first byte of a Content-Range answer "bytes <first>-<last>/<length>",
+// or -1 when the header says otherwise.
+[[nodiscard]] std::int64_t content_range_start(std::string_view content_range);
 
 // One attempt at one GET on an easy handle, as a batch runs it. Continues a
 // part the sink holds from an earlier attempt with a range request that is

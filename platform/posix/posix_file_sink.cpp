@@ -10,13 +10,11 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/leftover_names.hpp"
+
 namespace tarvel {
 namespace {
 
-constexpr std::string_view kPartialSuffix = ".tarvel-part";
-constexpr std::string_view kResumeSuffix = ".tarvel-resume";
-// Earlier launchers wrote to a random name with this prefix.
-constexpr std::string_view kOlderTemporaryPrefix = ".tarvel-part-";
 // Below this size a body costs about as much to fetch again as to continue,
 // so a part of it is never kept for later.
 constexpr std::uint64_t kWorthResuming = 64 * 1024;
@@ -31,15 +29,24 @@ std::string hidden(const std::string& name, std::string_view suffix) {
 
 struct Note {
   bool present = false;  // something lies under the note's name
-  std::string address;
-  std::string validator;
+  ResumeNote text;
 };
 
-// Reads a resume note: the address on its first line, the validator on its
-// second. A link under that name is never followed.
+// Anything but a plain file under a name of the sink's own (a folder, a
+// link, a FIFO that would hold a reader forever) is a leftover: it goes.
+void clear_odd_entry(int folder, const std::string& name) {
+  struct stat st {};
+  if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode)) {
+    (void)remove_entry_at(folder, name);
+  }
+}
+
+// Reads a resume note. A link under that name is never followed, and
+// nothing there may block the read.
 Note read_note(int folder, const std::string& name) {
   Note note;
-  const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  clear_odd_entry(folder, name);
+  const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     note.present = errno != ENOENT;
     return note;
@@ -49,11 +56,7 @@ Note read_note(int folder, const std::string& name) {
   const ssize_t n = ::read(fd, text.data(), text.size());
   ::close(fd);
   text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-  const auto first = text.find('\n');
-  const auto second = first == std::string::npos ? first : text.find('\n', first + 1);
-  if (second == std::string::npos) return note;
-  note.address = text.substr(0, first);
-  note.validator = text.substr(first + 1, second - first - 1);
+  note.text = parse_resume_note(text);
   return note;
 }
 
@@ -79,6 +82,14 @@ void remove_if_idle(int folder, const std::string& name) {
 
 }  // namespace
 
+ResumeNote parse_resume_note(std::string_view text) {
+  const auto first = text.find('\n');
+  const auto second = first == std::string_view::npos ? first : text.find('\n', first + 1);
+  if (second == std::string_view::npos) return {};
+  return {std::string(text.substr(0, first)),
+          std::string(text.substr(first + 1, second - first - 1))};
+}
+
 PosixFileSink::PosixFileSink(std::string target, std::string root, std::string address)
     : target_(std::move(target)), root_(std::move(root)), address_(std::move(address)) {}
 
@@ -102,7 +113,7 @@ ResumePoint PosixFileSink::resume_point() {
   if (address_.empty() || !reach_folder()) return {};
   const Note note = read_note(folder_.get(), resume_note_);
   note_on_disk_ = note.present;
-  if (note.address != address_ || note.validator.empty()) return {};
+  if (note.text.address != address_ || note.text.validator.empty()) return {};
   struct stat st {};
   if (::fstatat(folder_.get(), partial_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
       !S_ISREG(st.st_mode) || st.st_size <= 0) {
@@ -110,7 +121,7 @@ ResumePoint PosixFileSink::resume_point() {
   }
   resumable_ = true;
   size_ = static_cast<std::uint64_t>(st.st_size);
-  validator_ = note.validator;
+  validator_ = note.text.validator;
   return {size_, validator_};
 }
 
@@ -131,8 +142,13 @@ bool PosixFileSink::open(std::uint64_t offset, const std::string& validator) {
   }
   size_ = offset;
   validator_ = validator;
-  // A body that starts over is a new one: the old note no longer tells its version.
-  if (offset == 0) forget_resume_note();
+  // A body that starts over is a new one (a 200 answer to a range request
+  // as well): the old note no longer tells its version, and a new note is
+  // written once this body is worth continuing.
+  if (offset == 0) {
+    forget_resume_note();
+    resumable_ = false;
+  }
   return true;
 }
 
@@ -153,6 +169,7 @@ bool PosixFileSink::check_kept_part(std::uint64_t offset) {
 
 bool PosixFileSink::open_partial() {
   if (!reach_folder()) return false;
+  clear_odd_entry(folder_.get(), partial_);
   // Never through a link: the partial file is ours or nothing. Close-on-exec,
   // so a program started meanwhile does not hold the file open. Made with
   // the mode the file keeps once renamed (as the user's umask allows).
@@ -235,15 +252,6 @@ void PosixFileSink::close_partial() {
   fd_ = -1;
 }
 
-bool is_partial_file_name(const std::string& name) {
-  if (name.starts_with(kOlderTemporaryPrefix)) return true;
-  if (name.size() < 2 || name.front() != '.') return false;
-  for (const std::string_view suffix : {kPartialSuffix, kResumeSuffix}) {
-    if (name.size() > suffix.size() + 1 && name.ends_with(suffix)) return true;
-  }
-  return false;
-}
-
 void remove_stray_partials(const std::string& root, const std::string& target) {
   const auto parent = open_parent_folder(root, target);
   if (!parent) return;
@@ -257,7 +265,7 @@ void remove_stray_partials(const std::string& root, const std::string& target) {
   std::vector<std::string> notes;
   while (const dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
-    if (!is_partial_file_name(name)) continue;
+    if (!is_leftover_name(name)) continue;
     if (name.ends_with(kResumeSuffix)) {
       notes.push_back(name);
     } else {

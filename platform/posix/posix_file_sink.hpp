@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/http_get.hpp"
 #include "platform/posix/folder_beneath.hpp"
@@ -78,13 +79,18 @@ class PosixFileSink final : public HttpSink {
   bool durable_ = false;
 };
 
+// What a resume note says: the address its part came from (first line) and
+// the version the server named (second line); both "" when it says nothing.
+struct ResumeNote {
+  std::string address;
+  std::string validator;
+};
+[[nodiscard]] ResumeNote parse_resume_note(std::string_view text);
+
 // Removes what interrupted downloads left in the folder that holds target
 // (partial files, their resume notes, and the temporaries of older
-// launchers), except files that a transfer is writing right now. root and
-// target as for PosixFileSink.
+// launchers: platform/leftover_names.hpp), except files that a transfer is
+// writing right now. root and target as for PosixFileSink.
 void remove_stray_partials(const std::string& root, const std::string& target);
-
-// True for the names of such leftovers.
-[[nodiscard]] bool is_partial_file_name(const std::string& name);
 
 }  // namespace tarvel
