@@ -17,6 +17,7 @@
 #include "platform/posix/posix_shell.hpp"
 #include "platform/posix/program_start.hpp"
 #include "platform/posix/user_folders.hpp"
+#include "tarvel_version.hpp"
 #include "update/player_folder.hpp"
 
 using namespace tarvel;
@@ -90,7 +91,7 @@ int start_in_folder(const Layout& layout, std::vector<std::string> passed, Files
   const char* brand = layout.brand.c_str();
   const std::string lib = layout.prefix + "/lib/" + layout.brand + "/";
   const PackagedClient package{layout.prefix + "/share/" + layout.brand + "/client",
-                               lib + kLauncherFile, TARVEL_VERSION};
+                               lib + kLauncherFile, kTarvelVersion};
   const PlayerFolder prepared = prepare_player_folder(files, shell, package, folder, ask_version);
   for (const std::string& note : prepared.notes) {
     std::fprintf(stderr, "%s: %s\n", brand, note.c_str());
@@ -129,7 +130,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (one == "--version") {
-    std::printf("%s (Tarvel) %s\n", brand, TARVEL_VERSION);
+    std::printf("%s (Tarvel) %s\n", brand, kTarvelVersion);
     return 0;
   }
   PosixFiles files(data);

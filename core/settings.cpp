@@ -5,15 +5,16 @@ namespace {
 
 constexpr const char* kLanguageFolder = "language/";
 
-std::string language_address(const std::string& base, const std::string& code) {
+}  // namespace
+
+std::string language_base_address(const std::string& base, const std::string& code) {
   return base + kLanguageFolder + code + "/";
 }
 
-}  // namespace
-
 void derive_language_addresses(SettingsValues& values) {
-  values.game_language_address = language_address(values.game_url, values.selected_language);
-  values.common_language_address = language_address(values.common_url, values.selected_language);
+  values.game_language_address = language_base_address(values.game_url, values.selected_language);
+  values.common_language_address =
+      language_base_address(values.common_url, values.selected_language);
 }
 
 void Settings::set_status(int code, std::string text) {

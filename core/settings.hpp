@@ -61,6 +61,10 @@ struct SettingsValues {
   bool lobby_answer_owed = false;
 };
 
+// Where a language's packages lie below a base address: base + "language/"
+// + code + "/".
+[[nodiscard]] std::string language_base_address(const std::string& base, const std::string& code);
+
 // Derives the game and the common language address from the selected
 // language: base address + "language/" + code + "/". Whoever changes the
 // selected language for good calls it, so that every package fetched

@@ -42,12 +42,21 @@ void read_settings_file(App& app);
 // becomes one space.
 [[nodiscard]] std::string read_config_value(App& app, const std::string& name);
 
+// What is wrong with "Config.xml" in a line for the player ("Config.xml is
+// not XML: line 3, ..."), or "" when it reads.
+[[nodiscard]] std::string config_file_problem(App& app);
+
 // Whether "Config.xml" holds the named element at all, and its text as
 // read_config_value reads it: nothing when it holds none (or there is no
 // file); "" when the element is there without a text (empty, white space, a
 // comment). A file that is not XML but names the element counts as holding
 // it, without a text: for a setting whose presence matters.
 [[nodiscard]] std::optional<std::string> read_config_element(App& app, const std::string& name);
+
+// The same readers over Config.xml's text already in memory.
+[[nodiscard]] std::string config_value(std::string_view text, const std::string& name);
+[[nodiscard]] std::optional<std::string> config_element(std::string_view text,
+                                                        const std::string& name);
 
 // Picks the default language code from the language file with the first
 // entry of the Languages configuration value.

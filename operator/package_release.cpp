@@ -180,9 +180,11 @@ class Publisher {
     result_.update_name = build_manifest_name(release.group, release.package, kUpdateKind);
     result_.state_name = state_name_for(result_.install_name);
     result_.version_header = std::string(kVersionHeader) + release.version;
-    source_ = ending_with(release.source, '/');
-    target_ =
-        with_separator(ending_with(with_separator(release.target, '\\', '/'), '/'), '/', '\\');
+    // A ".." that stays inside is folded away; one that climbs out is kept
+    // for the check to name.
+    source_ = ending_with(folded_path(release.source).value_or(release.source), '/');
+    const std::string target = with_separator(release.target, '\\', '/');
+    target_ = with_separator(ending_with(folded_path(target).value_or(target), '/'), '/', '\\');
   }
 
   ReleaseResult run() {

@@ -238,6 +238,32 @@ TEST_F(PublishedPackage, RefusesNamesLaunchersWouldMishandleAndWritesNothing) {
   EXPECT_FALSE(served.exists("games/common_slot_mania_install.xml"));
 }
 
+// A ".." that stays inside the folder is folded away; a path that leaves
+// it is refused with the way it leaves.
+TEST_F(PublishedPackage, FoldsDotDotThatStaysInsideAndNamesHowAPathLeaves) {
+  const struct {
+    std::string source;
+    std::string target;
+    std::string outcome;  // the first manifest line, or the problem
+  } cases[] = {
+      {"GAMES/old/../slot/", "games/./x/../slot/", "GAMES/slot/movie.swf,games\\slot\\"},
+      {"GAMES/../../up/", "", "--source leads out of its folder (\"..\" climbs"},
+      {"/GAMES/slot/", "", "--source starts with \"/\", which launchers take for a path"},
+      {"GAMES/slot/", "games\\..\\..\\", "--target leads out of its folder"},
+  };
+  for (const auto& c : cases) {
+    testing::TempDir fresh;
+    fresh.write("pkg/movie.swf", "fine");
+    PosixFiles local(fresh.path());
+    const ReleaseResult result = publish_package(
+        local, {"common", "pkg", "1", "", c.source, c.target, fresh / "pkg", fresh.path()});
+    const std::string manifest = fresh.read("common_pkg_install.xml");
+    const std::string got =
+        result.ok() ? manifest.substr(manifest.find('\n') + 1) : result.problems.front();
+    EXPECT_TRUE(got.starts_with(c.outcome)) << c.source << " " << c.target << ": " << got;
+  }
+}
+
 // The disk as the tool sees it, with one folder that cannot be listed
 // (unreadable, or on a failing disk); root reads any folder, so here the
 // refusal is played.

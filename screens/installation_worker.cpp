@@ -25,7 +25,6 @@ constexpr const char* kCasinoPackage = "casino";
 // Game families an RNG request may need before its own package.
 constexpr std::array<std::string_view, 2> kGameFamilies = {"slot", "videopoker"};
 constexpr const char* kLinkLabel = "linkLabel";
-constexpr std::string_view kRngName = "rng";
 // The installation mode that installs missing games, and the one that also
 // installs every game in every language.
 constexpr int kInstallMissing = 1;
@@ -159,15 +158,10 @@ std::string reported_state(const std::string& main_state, const std::string& lan
   return main_state == kPackageMandatoryUpdate ? kPackageUpToDate : main_state;
 }
 
-std::string listed_name(const std::string& game) {
-  return game.size() > kRngName.size() && game.starts_with(kRngName) ? game.substr(kRngName.size())
-                                                                     : game;
-}
-
 // One game's state, installing what the mode asks for on the way. States are
 // not asked again after an installation: the lobby learns of it next time.
 std::optional<GameState> game_state(App& app, const Run& run, const std::string& game) {
-  const std::string name = listed_name(game);
+  const std::string name = listed_game_name(game);
   const std::string main_state = game_package_status(app, kCommonGroup, name, kSourceGameUrl);
   if (needs_install(run, main_state)) {
     app.settings().set_package_kind(kGameKind);

@@ -70,6 +70,7 @@ void CCorvaneDlg::on_request(const ParsedRequest& request) {
 void CCorvaneDlg::validate(const std::string& user_name, const std::string& password,
                            const std::string& language) {
   store_credentials(app().settings(), user_name, password, language);
+  app().log().keep_secret(password);
   // The movie checks for empty fields itself; there is nothing to say here.
   if (user_name.empty() || password.empty()) return;
   app().settings().set_login_properties("");

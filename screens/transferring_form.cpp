@@ -22,6 +22,7 @@ void TransferringForm::on_destroyed() {
     if (run_) run_->screen_gone = true;
     if (!run_ || !run_->finished) v.installation_screen_open = false;
   });
+  FlashScreen::on_destroyed();
 }
 
 void TransferringForm::on_init() {

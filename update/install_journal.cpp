@@ -1,7 +1,5 @@
 #include "update/install_journal.hpp"
 
-#include <cstdio>
-
 #include "core/app.hpp"
 #include "core/listed_names.hpp"
 #include "core/text_lines.hpp"
@@ -26,8 +24,7 @@ bool run_step(App& app, const JournalStep& step) {
   // Moved already, by the run a crash cut short.
   if (app.files().kind(step.from) == Files::Kind::missing) return true;
   if (app.files().move(step.from, step.to)) return true;
-  std::fprintf(stderr, "tarvel: %s: could not be put in place as %s\n",
-               printable(step.from).c_str(), printable(step.to).c_str());
+  app.log().cause(printable(step.from) + ": could not be put in place as " + printable(step.to));
   return false;
 }
 
@@ -42,8 +39,7 @@ bool finish(App& app, const std::string& name) {
   const std::optional<std::string> text = app.files().read(name);
   const std::optional<Journal> journal = text ? parse_journal(*text) : std::nullopt;
   if (!journal) {
-    std::fprintf(stderr, "tarvel: %s: not a journal of this launcher, removed\n",
-                 printable(name).c_str());
+    app.log().cause(printable(name) + ": not a journal of this launcher, removed");
   }
   const bool finished = journal && run_steps(app, *journal);
   return app.files().remove_file(name) && finished;
@@ -99,7 +95,7 @@ bool commit_journal(App& app, const std::string& name, const Journal& journal) {
     step.to = relative(step.to, directory);
   }
   if (!app.files().write_durably(name, journal_text(kept))) {
-    std::fprintf(stderr, "tarvel: %s: could not be written\n", printable(name).c_str());
+    app.log().cause(printable(name) + ": could not be written");
     return false;
   }
   const bool done = run_steps(app, kept);

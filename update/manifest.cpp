@@ -4,7 +4,6 @@
 #include <array>
 #include <bit>
 #include <cctype>
-#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <unordered_map>
@@ -220,16 +219,15 @@ class EntryReader {
   bool report(const std::string& manifest_path) const {
     const std::string manifest = printable(manifest_path);
     for (const std::string& line : shown_) {
-      std::fprintf(stderr, "tarvel: %s: refused the line \"%s\"\n", manifest.c_str(),
-                   printable(line).c_str());
+      app_.log().cause(manifest + ": refused the line \"" + printable(line) + "\"");
     }
     if (refused_ > shown_.size()) {
-      std::fprintf(stderr, "tarvel: %s: refused %zu more lines\n", manifest.c_str(),
-                   refused_ - shown_.size());
+      app_.log().cause(manifest + ": refused " + std::to_string(refused_ - shown_.size()) +
+                       " more lines");
     }
     if (too_many_) {
-      std::fprintf(stderr, "tarvel: %s: lists more than %zu files, refused\n", manifest.c_str(),
-                   kEntryLimit);
+      app_.log().cause(manifest + ": lists more than " + std::to_string(kEntryLimit) +
+                       " files, refused");
     }
     return refused_ == 0 && !too_many_;
   }
@@ -306,8 +304,8 @@ class EntryReader {
 bool read_for_install(App& app, const std::string& path, std::string& text) {
   std::optional<std::string> read = manifest_text(app, path);
   if (!read) {
-    std::fprintf(stderr, "tarvel: %s: larger than %zu MiB, refused\n", printable(path).c_str(),
-                 kManifestLimitBytes >> 20);
+    app.log().cause(printable(path) + ": larger than " + std::to_string(kManifestLimitBytes >> 20) +
+                    " MiB, refused");
     return false;
   }
   text = std::move(*read);
@@ -439,8 +437,10 @@ std::string manifest_file_text(App& app, const std::string& path) {
 }
 
 std::string read_version_label(App& app, const std::string& path) {
-  return last_label(manifest_file_text(app, path), kVersionMarker);
+  return version_label(manifest_file_text(app, path));
 }
+
+std::string version_label(std::string_view text) { return last_label(text, kVersionMarker); }
 
 std::string read_mandatory_label(App& app, const std::string& path) {
   return last_label(manifest_file_text(app, path), kMandatoryMarker);

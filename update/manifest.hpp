@@ -46,6 +46,7 @@ void count_entries(App& app, const std::string& path);
 
 // The same readers over text already in memory.
 [[nodiscard]] std::string last_label(std::string_view text, std::string_view marker);
+[[nodiscard]] std::string version_label(std::string_view text);
 [[nodiscard]] std::string version_type_of(std::string_view text);
 [[nodiscard]] int count_entry_lines(std::string_view text);
 

@@ -67,6 +67,15 @@ inline constexpr std::string_view kJournalSuffix = ".tarvel-journal";
   app.settings().set_status(kStatusDownloadFailed, error_text(kStatusDownloadFailed));
   return false;
 }
+// The same, after telling why on standard error and in the log.
+[[nodiscard]] inline bool install_failed(App& app, const std::string& why) {
+  app.log().cause(why);
+  return install_failed(app);
+}
+
+// For a manifest name that setup.xml's key gives and that is not a plain
+// file name (or no name at all): says which and fails as install_failed.
+[[nodiscard]] bool refused_setting(App& app, const char* key, const std::string& value);
 
 // The name of the record of what was installed of a package.
 [[nodiscard]] inline std::string installed_record_name(const std::string& install_name) {

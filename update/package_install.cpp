@@ -1,12 +1,14 @@
 #include "update/package_install.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <limits>
 #include <unordered_set>
 
 #include "core/app.hpp"
 #include "core/listed_names.hpp"
+#include "core/settings_readers.hpp"
 #include "update/download.hpp"
 #include "update/release_check.hpp"
 
@@ -50,7 +52,7 @@ bool plan_entries(App& app, const ManifestEntries& read, const std::string& loca
                      .target = transfers[i].local_path,
                      .name = read.entries[i].remote_path};
     if (sums != nullptr) {
-      file.sum = sum_of_entry(*sums, read.entries[i], manifest_path);
+      file.sum = sum_of_entry(app, *sums, read.entries[i], manifest_path);
       if (!file.sum) return false;
     }
     plan.files.push_back(std::move(file));
@@ -69,8 +71,7 @@ bool staged_whole(App& app, const PlannedFile& file) {
 bool decide_staging(App& app, PlannedFile& file, bool fresh) {
   const Files::Kind there = app.files().kind(file.target);
   if (there == Files::Kind::directory) {
-    std::fprintf(stderr, "tarvel: %s: a folder stands where the file goes, refused\n",
-                 printable(file.target).c_str());
+    app.log().cause(printable(file.target) + ": a folder stands where the file goes, refused");
     return false;
   }
   if (fresh && there == Files::Kind::missing) {
@@ -90,6 +91,13 @@ std::uint64_t add_blocks(std::uint64_t total, std::uint64_t bytes) {
   return total + blocks * kBlockBytes;
 }
 
+// "12.5": bytes in MiB, to a tenth.
+std::string mib(std::uint64_t bytes) {
+  std::array<char, 32> text{};
+  (void)std::snprintf(text.data(), text.size(), "%.1f", static_cast<double>(bytes) / kBytesPerMib);
+  return text.data();
+}
+
 // Whether the files to fetch fit the free space of the application
 // directory's file system (where every staged file lies, beside its
 // target). Only sums tell the sizes beforehand; without them the fetch
@@ -103,12 +111,9 @@ bool room_for(App& app, const InstallPlan& plan) {
   const std::string directory = app.settings().application_directory();
   const std::optional<std::uint64_t> free = app.files().free_space(directory);
   if (needed == 0 || !free || *free >= needed) return true;
-  std::fprintf(stderr,
-               "tarvel: %s: not enough free space: the installation needs %.1f MiB, %.1f MiB "
-               "free\n",
-               printable(app.files().native_path(directory)).c_str(),
-               static_cast<double>(needed) / kBytesPerMib,
-               static_cast<double>(*free) / kBytesPerMib);
+  app.log().cause(printable(app.files().native_path(directory)) +
+                  ": not enough free space: the installation needs " + mib(needed) + " MiB, " +
+                  mib(*free) + " MiB free");
   return false;
 }
 
@@ -181,12 +186,16 @@ void count_staged(App& app, std::size_t staged) {
 // their places after the files, in the same journal.
 bool stage_labels(App& app, const InstallPlan& plan, Journal& steps) {
   for (const auto& [name, text] : plan.records) {
-    if (!app.files().write(staged_name(name), text)) return false;
+    if (!app.files().write(staged_name(name), text)) {
+      return install_failed(app, printable(staged_name(name)) + ": could not be written");
+    }
     steps.push_back({JournalStep::Kind::move, staged_name(name), name});
   }
   for (const JournalStep& step : plan.labels) {
     if (step.kind == JournalStep::Kind::move) {
-      if (!app.files().move(step.from, staged_name(step.to))) return false;
+      if (!app.files().move(step.from, staged_name(step.to))) {
+        return install_failed(app, printable(step.to) + ": the manifest could not be put in place");
+      }
       steps.push_back({JournalStep::Kind::move, staged_name(step.to), step.to});
     } else {
       steps.push_back(step);
@@ -277,6 +286,16 @@ bool install_listed(App& app, EntryList& entries, const ManifestRead& manifest,
 }
 
 }  // namespace
+
+bool refused_setting(App& app, const char* key, const std::string& value) {
+  const std::string settings = kSettingsFileName;
+  if (value.empty()) {
+    return install_failed(app, settings + " has no " + key + "= line, so the package it names " +
+                                   "cannot be installed");
+  }
+  return install_failed(app, settings + ": " + key + "=" + printable(value) +
+                                 " is not a plain file name, refused");
+}
 
 bool plan_transfers(App& app, InstallPlan& plan, bool fresh) {
   for (PlannedFile& file : plan.files) {

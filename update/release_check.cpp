@@ -1,6 +1,5 @@
 #include "update/release_check.hpp"
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "core/app.hpp"
@@ -17,10 +16,9 @@ constexpr std::string_view kVersionKey = "version ";
 constexpr std::string_view kSerialKey = "serial ";
 constexpr std::string_view kFileKey = "file ";
 
-// Names the refusal on standard error. Always false.
-bool refuse(const std::string& what, const std::string& why) {
-  std::fprintf(stderr, "tarvel: %s: %s, refused\n", printable(what).c_str(),
-               printable(why).c_str());
+// Names the refusal on standard error and in the log. Always false.
+bool refuse(App& app, const std::string& what, const std::string& why) {
+  app.log().cause(printable(what) + ": " + printable(why) + ", refused");
   return false;
 }
 
@@ -38,22 +36,23 @@ bool fetch_signed_text(App& app, const std::optional<std::string>& key,
                        const std::string& sums_address, const std::string& sums_name,
                        bool announced, std::optional<std::string>& text) {
   if (key && !public_key_valid(*key)) {
-    return refuse(kConfigFileName, std::string(kUpdateKeyName) + " is not an Ed25519 public key");
+    return refuse(app, kConfigFileName, std::string(kUpdateKeyName) + " is not an Ed25519 public key");
   }
   if (!key && !announced) return true;
   std::string body;
-  const Fetched sums = fetch_document(app, sums_address, body);
-  if (sums == Fetched::failed) return refuse(sums_name, "could not be fetched");
+  std::string why;
+  const Fetched sums = fetch_document(app, sums_address, body, &why);
+  if (sums == Fetched::failed) return refuse(app, sums_name, "could not be fetched (" + why + ")");
   if (sums == Fetched::missing) {
-    if (key) return refuse(sums_name, "missing, and an update key asks for signed sums");
-    return refuse(sums_name, "missing, though the manifest says its sums are published");
+    if (key) return refuse(app, sums_name, "missing, and an update key asks for signed sums");
+    return refuse(app, sums_name, "missing, though the manifest says its sums are published");
   }
   if (key) {
     std::string signature;
     const Fetched fetched = fetch_document(app, sums_address + kSignatureSuffix, signature);
-    if (fetched != Fetched::found) return refuse(sums_name + kSignatureSuffix, "missing");
+    if (fetched != Fetched::found) return refuse(app, sums_name + kSignatureSuffix, "missing");
     if (!signature_valid(*key, body, signature)) {
-      return refuse(sums_name, "its signature is not by the update key");
+      return refuse(app, sums_name, "its signature is not by the update key");
     }
   }
   text = std::move(body);
@@ -146,22 +145,22 @@ bool fetch_release_sums(App& app, const std::string& package, const std::string&
   if (!text) return true;
   std::string error;
   std::optional<Sums> read = parse_sums(*text, error);
-  if (!read) return install_failed(app) || refuse(sums_name, error);
+  if (!read) return install_failed(app) || refuse(app, sums_name, error);
   const ExpectedRelease expected{package, manifest ? sha256_hex(*manifest) : std::string(),
                                  read_version_label(app, manifest_path),
                                  installed_serial(app, record_name), key.has_value()};
   if (const auto why = sums_refusal(*read, expected)) {
-    return install_failed(app) || refuse(sums_name, *why);
+    return install_failed(app) || refuse(app, sums_name, *why);
   }
   sums = std::move(read);
   return true;
 }
 
-std::optional<FileSum> sum_of_entry(const Sums& sums, const ManifestEntry& entry,
+std::optional<FileSum> sum_of_entry(App& app, const Sums& sums, const ManifestEntry& entry,
                                     const std::string& manifest_path) {
   const auto sum = sums.files.find(sums_key(entry.remote_path));
   if (sum != sums.files.end()) return sum->second;
-  (void)refuse(manifest_path, "its sums give no sum for \"" + entry.remote_path + "\"");
+  (void)refuse(app, manifest_path, "its sums give no sum for \"" + entry.remote_path + "\"");
   return std::nullopt;
 }
 

@@ -74,7 +74,8 @@ struct ExpectedRelease {
 
 // The sum of the file an entry of the manifest stands for; nothing, named
 // on standard error, when the sums give none: nothing vouches for that file.
-[[nodiscard]] std::optional<FileSum> sum_of_entry(const Sums& sums, const ManifestEntry& entry,
+[[nodiscard]] std::optional<FileSum> sum_of_entry(App& app, const Sums& sums,
+                                                  const ManifestEntry& entry,
                                                   const std::string& manifest_path);
 
 // The entries of an update that the release still holds. The update

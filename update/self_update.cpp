@@ -1,7 +1,6 @@
 #include "update/self_update.hpp"
 
 #include <algorithm>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -97,8 +96,7 @@ bool check_release(App& app, Replacement& r, bool replaces) {
   const std::string settings_copy = app.settings().server_settings_copy_name();
   if (!is_plain_file_name(settings_copy)) {
     if (!configured_update_key(app)) return true;
-    std::fprintf(stderr,
-                 "tarvel: no settings copy to check the launcher's release with, refused\n");
+    app.log().cause("no settings copy to check the launcher's release with, refused");
     return install_failed(app);
   }
   if (!fetch_release_sums(app, kSettingsFileName, r.url + kSettingsFileName, settings_copy,
@@ -108,8 +106,8 @@ bool check_release(App& app, Replacement& r, bool replaces) {
   if (!r.sums || !replaces) return true;
   const auto listed = r.sums->files.find(r.exe_name);
   if (listed == r.sums->files.end()) {
-    std::fprintf(stderr, "tarvel: %s%s: gives no sum for the launcher \"%s\", refused\n",
-                 kSettingsFileName, kSumsSuffix, printable(r.exe_name).c_str());
+    app.log().cause(std::string(kSettingsFileName) + kSumsSuffix + ": gives no sum for the launcher \"" +
+                    printable(r.exe_name) + "\", refused");
     return install_failed(app);
   }
   r.executable_sum = listed->second;

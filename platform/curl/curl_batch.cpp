@@ -228,7 +228,8 @@ void BatchRun::start(Active& active) {
   CURL* easy = t_curl.take_easy();
   if (easy == nullptr || !active.sink) {
     if (easy != nullptr) t_curl.give_back(easy);
-    end_for_good(active, {HttpResult::Outcome::transfer, 0});
+    end_for_good(active, {HttpResult::Outcome::transfer, 0,
+                          {.kind = FailureCause::Kind::other, .detail = "no transfer handle"}});
     return;
   }
   active.transfer = std::make_unique<CurlTransfer>(easy, items_[active.index].address, options_,
@@ -337,7 +338,10 @@ bool BatchRun::settle_writes() {
     const std::optional<bool> in_place = active.sink->committed();
     if (!in_place) continue;
     HttpResult result = *active.arrived;
-    if (!*in_place) result.outcome = HttpResult::Outcome::sink;
+    if (!*in_place) {
+      result.outcome = HttpResult::Outcome::sink;
+      result.cause = active.sink->failure();
+    }
     settled.emplace_back(&active, result);
   }
   for (auto& [active, result] : settled) {

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 
+#include "platform/curl/curl_cause.hpp"
 #include "platform/curl/curl_setup.hpp"
 #include "platform/curl/system_proxy.hpp"
 
@@ -209,7 +210,7 @@ AttemptEnd CurlTransfer::finish(CURLcode code) {
   if (proxy_refused_credentials(easy_, proxy_)) {
     // Final at once, whether the proxy answered in place of the server or
     // refused to open a tunnel to it.
-    end.result = {HttpResult::Outcome::status, kProxyAuthenticationRequired};
+    end.result = {HttpResult::Outcome::status, kProxyAuthenticationRequired, proxy_refusal(proxy_)};
     sink_.abandon();
     return end;
   }
@@ -219,6 +220,7 @@ AttemptEnd CurlTransfer::finish(CURLcode code) {
       // its way): dropped whole, and asked for again like a broken transfer.
       resume_refused_ = true;
       end.resume_refused = true;
+      unexpected_body_ = true;
     } else if (sink_.commit()) {
       end.result.outcome = Outcome::complete;
       return end;
@@ -229,12 +231,24 @@ AttemptEnd CurlTransfer::finish(CURLcode code) {
   end.result.outcome = sink_failed_ ? Outcome::sink
                        : unwanted_  ? Outcome::status
                                     : Outcome::transfer;
+  end.result.cause = failure_cause(code);
   if (worth_retrying(end) && !resume_refused_) {
     sink_.interrupt();
   } else {
     sink_.abandon();
   }
   return end;
+}
+
+FailureCause CurlTransfer::failure_cause(CURLcode code) const {
+  using Kind = FailureCause::Kind;
+  if (sink_failed_) return sink_.failure();
+  if (unwanted_) return {.kind = Kind::status, .status = response_status()};
+  if (unexpected_body_) return {.kind = Kind::unexpected_body};
+  if (resume_refused_) {
+    return {.kind = Kind::connection_broken, .detail = "the rest of a part held was refused"};
+  }
+  return transfer_cause(code);
 }
 
 void CurlTransfer::cancel() { sink_.interrupt(); }

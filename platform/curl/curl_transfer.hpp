@@ -65,6 +65,7 @@ class CurlTransfer {
   [[nodiscard]] bool stopped_early() const { return sink_failed_ || unwanted_ || resume_refused_; }
   [[nodiscard]] long response_status() const;
   [[nodiscard]] std::string answer_validator() const;
+  [[nodiscard]] FailureCause failure_cause(CURLcode code) const;
 
   CURL* easy_;
   std::string address_;
@@ -86,6 +87,7 @@ class CurlTransfer {
   bool unwanted_ = false;
   bool sink_failed_ = false;
   bool resume_refused_ = false;
+  bool unexpected_body_ = false;
   std::size_t held_back_ = 0;
   RateCap::Clock::time_point held_back_since_{};
 };

@@ -32,10 +32,9 @@ inline constexpr std::chrono::milliseconds kProxyLookupDeadline{5000};
 std::string use_system_proxy(CURL* curl, const std::string& address,
                              const std::atomic<bool>* cancel = nullptr);
 
-// After an exchange through proxy: when the proxy refused to carry it
-// without credentials (407), says so on standard error, since the player can
-// mend it only in the proxy's settings, and answers true. A list of files
-// stops at its first failure, so one install says it once.
+// After an exchange through proxy: whether the proxy refused to carry it
+// without credentials (407). proxy_refusal() (curl_cause.hpp) says what the
+// player has to mend.
 bool proxy_refused_credentials(CURL* curl, const std::string& proxy);
 
 // The parts of the lookup that decide, without the system.

@@ -43,6 +43,7 @@ class BufferedFileSink final : public BatchSink {
   void interrupt() override;
   void abandon() override;
   [[nodiscard]] std::optional<bool> committed() override;
+  [[nodiscard]] FailureCause failure() const override { return file_.failure(); }
 
  private:
   friend class WriteBehind;

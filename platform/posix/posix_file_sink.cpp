@@ -100,7 +100,7 @@ PosixFileSink::~PosixFileSink() {
 bool PosixFileSink::reach_folder() {
   if (folder_.valid()) return true;
   auto parent = open_parent_folder(root_, target_);
-  if (!parent) return false;
+  if (!parent) return failed();
   folder_ = std::move(parent->folder);
   name_ = std::move(parent->name);
   partial_ = hidden(name_, kPartialSuffix);
@@ -133,6 +133,7 @@ bool PosixFileSink::open(std::uint64_t offset, const std::string& validator) {
   struct stat st {};
   if (::fstat(fd_, &st) != 0 || (static_cast<std::uint64_t>(st.st_size) != offset &&
                                  ::ftruncate(fd_, static_cast<off_t>(offset)) != 0)) {
+    failed();
     close_partial();
     return false;
   }
@@ -174,9 +175,10 @@ bool PosixFileSink::open_partial() {
   // so a program started meanwhile does not hold the file open. Made with
   // the mode the file keeps once renamed (as the user's umask allows).
   fd_ = ::openat(folder_.get(), partial_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd_ < 0) return false;
+  if (fd_ < 0) return failed();
   // Another transfer writes this very file: leave it be.
   if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    failed();
     close_partial();
     return false;
   }
@@ -190,7 +192,7 @@ bool PosixFileSink::write(const char* data, std::size_t size) {
     const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(size_));
     if (n < 0) {
       if (errno == EINTR) continue;
-      return false;
+      return failed();
     }
     data += n;
     size -= static_cast<std::size_t>(n);
@@ -212,17 +214,27 @@ bool PosixFileSink::commit() {
   // between its last byte and its new name.
   if ((durable_ && ::fsync(fd_) != 0) ||
       ::renameat(folder_.get(), partial_.c_str(), folder_.get(), name_.c_str()) != 0) {
+    failed();
     abandon();
     return false;
   }
-  const bool closed = ::close(fd_) == 0;
+  const bool closed = ::close(fd_) == 0 || failed();
   fd_ = -1;
   resumable_ = false;
   forget_resume_note();
   // The file system refused the last of the data: what carries the name is not the body.
   if (!closed) ::unlinkat(folder_.get(), name_.c_str(), 0);
   // The new name is an entry of the folder: on the disk once the folder is.
-  return closed && (!durable_ || ::fsync(folder_.get()) == 0);
+  return closed && (!durable_ || ::fsync(folder_.get()) == 0 || failed());
+}
+
+bool PosixFileSink::failed() {
+  error_number_ = errno;
+  return false;
+}
+
+FailureCause PosixFileSink::failure() const {
+  return {.kind = FailureCause::Kind::local_file, .error_number = error_number_, .path = target_};
 }
 
 bool PosixFileSink::body_matches() { return !check_ || check_->matches(); }

@@ -42,6 +42,8 @@ class PosixFileSink final : public HttpSink {
   [[nodiscard]] bool body_matches() override;
   void interrupt() override;
   void abandon() override;
+  // The target, and the error number of the last call that failed.
+  [[nodiscard]] FailureCause failure() const override;
 
   [[nodiscard]] bool is_open() const { return fd_ >= 0; }
 
@@ -62,6 +64,8 @@ class PosixFileSink final : public HttpSink {
   void forget_resume_note();
   void close_partial();
   bool check_kept_part(std::uint64_t offset);
+  // Keeps errno for failure(); always false.
+  bool failed();
 
   std::string target_;
   std::string root_;
@@ -74,6 +78,7 @@ class PosixFileSink final : public HttpSink {
   std::shared_ptr<BodyCheck> check_;
   std::uint64_t size_ = 0;
   int fd_ = -1;
+  int error_number_ = 0;
   bool note_on_disk_ = false;  // a resume note (ours or an older one) may lie beside the target
   bool resumable_ = false;     // the partial file on disk is this body's, and the note says so
   bool durable_ = false;

@@ -41,8 +41,10 @@ int main(int argc, char** argv) {
   // The loopback resolver knows "localhost" only: the connectivity probe passes.
   App app(services.services_with([&](Services& s) { s.files = &files; }), "localhost");
   if (start) {
-    const StartupParts parts{[](App&, int) {}, [](App&) {}, download_file,
-                             finish_interrupted_commits};
+    const StartupParts parts{.error_screen = [](App&, int) {},
+                             .first_screen = [](App&) {},
+                             .download = download_file,
+                             .finish_installs = finish_interrupted_commits};
     (void)run_startup(app, parts);
     return 0;
   }
