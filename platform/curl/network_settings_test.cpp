@@ -110,8 +110,9 @@ TEST(RateCapTest, TheBucketFillsAtTheRateAndHoldsOnePiece) {
   EXPECT_NEAR(static_cast<double>(cap.wait_for(1, full).count()), 250'012'500.0, 10.0);
 }
 
-// Held back by the cap far below the client's stall floor, transfers still
-// complete: waiting for the cap is not a stall.
+// Held back by the cap far below the client's stall floor, and far longer
+// than their quiet limit, transfers still complete: waiting for the cap is
+// not a stall.
 TEST(CappedTransfers, ACappedTransferIsNotAStall) {
   testing::TempDir served;
   testing::TempDir local;
@@ -128,6 +129,7 @@ TEST(CappedTransfers, ACappedTransferIsNotAStall) {
   CurlHttpGet http{{}, policy};
   HttpGetOptions options;
   options.stall_seconds = 1;
+  options.quiet_limit = std::chrono::milliseconds(200);
   options.max_receive_rate = 160'000;  // a second for all four, far below their floor
 
   struct Count final : BatchObserver {
