@@ -110,9 +110,8 @@ TEST(RateCapTest, TheBucketFillsAtTheRateAndHoldsOnePiece) {
   EXPECT_NEAR(static_cast<double>(cap.wait_for(1, full).count()), 250'012'500.0, 10.0);
 }
 
-// Held back by the cap far below the client's stall floor, and far longer
-// than their quiet limit, transfers still complete: waiting for the cap is
-// not a stall.
+// Held back by the cap far below the client's stall floor, transfers still
+// complete: waiting for the cap is not a stall.
 TEST(CappedTransfers, ACappedTransferIsNotAStall) {
   testing::TempDir served;
   testing::TempDir local;
@@ -129,7 +128,6 @@ TEST(CappedTransfers, ACappedTransferIsNotAStall) {
   CurlHttpGet http{{}, policy};
   HttpGetOptions options;
   options.stall_seconds = 1;
-  options.quiet_limit = std::chrono::milliseconds(200);
   options.max_receive_rate = 160'000;  // a second for all four, far below their floor
 
   struct Count final : BatchObserver {
@@ -147,6 +145,24 @@ TEST(CappedTransfers, ACappedTransferIsNotAStall) {
   }
   EXPECT_EQ(server.requests().size(), static_cast<std::size_t>(files))
       << "none stalled and retried";
+  CurlHttpGet::close_idle_connections();
+}
+
+// A file held back by the cap for a second, far past its quiet limit, is
+// not a quiet one: it is waited for and fetched once.
+TEST(CappedTransfers, WaitingForTheCapIsNotQuiet) {
+  testing::TempDir served;
+  testing::TempDir local;
+  served.write("f", std::string(6 * 1024, 'q'));
+  testing::TestHttpServer server{served.path()};
+  CurlHttpGet http{{}, testing::quick_retries()};
+  HttpGetOptions options;
+  options.first_byte_limit = std::chrono::milliseconds(700);
+  options.quiet_limit = std::chrono::milliseconds(700);
+  options.max_receive_rate = 4 * 1024;  // the first 4 KiB after a second, the rest half a second later
+  EXPECT_TRUE(http.get_file(server.url("f"), options, local / "f").ok());
+  EXPECT_EQ(local.read("f"), std::string(6 * 1024, 'q'));
+  EXPECT_EQ(server.requests().size(), 1u);
   CurlHttpGet::close_idle_connections();
 }
 
