@@ -1,21 +1,13 @@
 #include "platform/curl/write_behind.hpp"
 
-#include <algorithm>
 #include <utility>
 
 namespace tarvel {
 namespace {
 
-// Bodies up to this size wait in memory and go to their file whole; a batch
-// holds at most one per running transfer.
+// Bodies up to this size wait in memory for the writer; a batch holds at
+// most one per running transfer.
 constexpr std::size_t kBuffered = 64 * 1024;
-// A larger body goes to the writer in pieces of this size.
-constexpr std::size_t kPiece = 256 * 1024;
-// The most bytes of all the batch's bodies waiting for the writer: enough to
-// ride out a slow moment of the disk, small beside what a download costs.
-constexpr std::size_t kMostQueued = 4 * 1024 * 1024;
-// Piece buffers kept for reuse: a fresh one costs a mapping and its page faults.
-constexpr std::size_t kSpareBuffers = kMostQueued / kPiece + 2;
 
 }  // namespace
 
@@ -25,7 +17,7 @@ BufferedFileSink::BufferedFileSink(std::string target, std::string root, std::st
       writer_(writer),
       check_(std::move(check)) {}
 
-BufferedFileSink::~BufferedFileSink() { writer_.wait_until_idle(*this); }
+BufferedFileSink::~BufferedFileSink() { writer_.wait_until_idle(*this, true); }
 
 ResumePoint BufferedFileSink::resume_point() {
   writer_.wait_until_idle(*this);
@@ -33,7 +25,12 @@ ResumePoint BufferedFileSink::resume_point() {
 }
 
 bool BufferedFileSink::open(std::uint64_t offset, const std::string& validator) {
+  // The writer is done with this sink: its check and file are this
+  // thread's until the body goes on.
   writer_.restart(*this);
+  if (check_) check_->restart();
+  hashed_ = 0;
+  file_.set_check(nullptr);
   buffer_.clear();
   validator_ = validator;
   streaming_ = false;
@@ -43,77 +40,70 @@ bool BufferedFileSink::open(std::uint64_t offset, const std::string& validator) 
 
 bool BufferedFileSink::start_streaming(std::uint64_t offset) {
   streaming_ = true;
-  offset_ = offset;
-  // What is held so far starts the first piece.
-  std::string piece = writer_.spare_buffer();
-  piece.append(buffer_);
-  buffer_.swap(piece);
-  return writer_.queue(*this, WriteBehind::Job::Kind::open);
+  const std::string held = std::exchange(buffer_, {});
+  return file_.open(offset, validator_) && pass_to_file(held.data(), held.size());
+}
+
+// Written here, hashed by the writer as it reads the file back: a kept
+// part is hashed first, then what follows.
+bool BufferedFileSink::pass_to_file(const char* data, std::size_t size) {
+  if (size > 0 && !file_.write(data, size)) return false;
+  return !check_ || writer_.hash_up_to(*this, file_.size());
 }
 
 bool BufferedFileSink::write(const char* data, std::size_t size) {
-  if (!streaming_) {
-    if (buffer_.size() + size <= kBuffered) {
-      buffer_.append(data, size);
-      return true;
-    }
-    if (!start_streaming(0)) return false;
+  if (streaming_) return pass_to_file(data, size);
+  if (buffer_.size() + size <= kBuffered) {
+    buffer_.append(data, size);
+    return true;
   }
-  while (size > 0) {
-    const std::size_t part = std::min(kPiece - buffer_.size(), size);
-    buffer_.append(data, part);
-    data += part;
-    size -= part;
-    if (buffer_.size() == kPiece) {
-      if (!pass_piece()) return false;
-      buffer_ = writer_.spare_buffer();
-    }
-  }
-  return true;
-}
-
-bool BufferedFileSink::pass_piece() {
-  return writer_.queue(*this, WriteBehind::Job::Kind::piece, std::exchange(buffer_, {}));
+  // Too large to hold: the file takes it from here, what is held first.
+  return start_streaming(0) && pass_to_file(data, size);
 }
 
 bool BufferedFileSink::commit() {
-  if (!streaming_ && !start_streaming(0)) return false;
-  if (!buffer_.empty() && !pass_piece()) return false;
-  return writer_.queue(*this, WriteBehind::Job::Kind::finish);
+  writer_.queue(*this, streaming_ ? WriteBehind::Job::Kind::file : WriteBehind::Job::Kind::held_body);
+  return true;
 }
 
 void BufferedFileSink::interrupt() {
-  // What arrived goes to the part, for the next attempt to continue.
-  if (streaming_ && !buffer_.empty()) (void)pass_piece();
-  writer_.wait_until_idle(*this);
+  writer_.wait_until_idle(*this, true);
   buffer_ = std::string();
   file_.interrupt();
 }
 
 void BufferedFileSink::abandon() {
-  writer_.drop_pieces_of(*this);
+  writer_.wait_until_idle(*this, true);
   buffer_ = std::string();
   file_.abandon();
 }
 
 BatchSink::Settled BufferedFileSink::settled() { return writer_.settled(*this); }
 
-bool BufferedFileSink::open_file() {
-  // The file feeds the check, a kept part read back first.
+bool BufferedFileSink::hash_file_up_to(std::uint64_t end) {
+  if (!file_.read_back(hashed_, end, *check_, read_buffer_)) return false;
+  hashed_ = end;
+  return true;
+}
+
+BatchSink::Settled BufferedFileSink::put_held_body_in_place() {
+  // The file hashes the body as it writes it.
   file_.set_check(check_);
-  return file_.open(offset_, validator_);
+  const bool written = file_.open(0, validator_) && file_.write(buffer_.data(), buffer_.size());
+  buffer_ = std::string();
+  return put_in_place(written);
 }
 
-bool BufferedFileSink::write_piece(const std::string& piece) {
-  return file_.write(piece.data(), piece.size());
+BatchSink::Settled BufferedFileSink::put_file_in_place(bool written, std::uint64_t end) {
+  return put_in_place(written && (!check_ || hash_file_up_to(end)));
 }
 
-BatchSink::Settled BufferedFileSink::finish_file(bool failed) {
-  if (failed) {
+BatchSink::Settled BufferedFileSink::put_in_place(bool written) {
+  if (!written) {
     file_.abandon();
     return Settled::failed;
   }
-  if (!file_.body_matches()) {
+  if (check_ && !check_->matches()) {
     file_.abandon();
     return Settled::not_expected;
   }
@@ -131,55 +121,49 @@ WriteBehind::~WriteBehind() {
   if (thread_.joinable()) thread_.join();
 }
 
-bool WriteBehind::queue(BufferedFileSink& sink, Job::Kind kind, std::string piece) {
-  std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] {
-    return sink.failed_ || queued_bytes_ == 0 || queued_bytes_ + piece.size() <= kMostQueued;
-  });
-  if (sink.failed_) return false;
-  queued_bytes_ += piece.size();
+void WriteBehind::queue(BufferedFileSink& sink, Job::Kind kind) {
+  std::lock_guard lock(mutex_);
+  push(sink, kind);
+}
+
+void WriteBehind::push(BufferedFileSink& sink, Job::Kind kind) {
   ++sink.jobs_;
-  jobs_.push_back({kind, &sink, std::move(piece)});
+  jobs_.push_back({kind, &sink});
   if (!thread_.joinable()) thread_ = std::thread([this] { work(); });
   changed_.notify_all();
+}
+
+bool WriteBehind::hash_up_to(BufferedFileSink& sink, std::uint64_t end) {
+  std::lock_guard lock(mutex_);
+  if (sink.failed_) return false;
+  sink.on_disk_ = end;
+  // One hashing job a sink at a time: it goes on until it has caught up.
+  if (!sink.hashing_) {
+    sink.hashing_ = true;
+    push(sink, Job::Kind::hash);
+  }
   return true;
 }
 
-void WriteBehind::wait_until_idle(BufferedFileSink& sink) {
+void WriteBehind::wait_until_idle(BufferedFileSink& sink, bool stop) {
   std::unique_lock lock(mutex_);
+  if (stop) sink.stopping_ = true;
   changed_.wait(lock, [&] { return sink.jobs_ == 0; });
 }
 
 void WriteBehind::restart(BufferedFileSink& sink) {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [&] { return sink.jobs_ == 0; });
+  sink.on_disk_ = 0;
+  sink.hashing_ = false;
   sink.failed_ = false;
-  sink.dropping_ = false;
+  sink.stopping_ = false;
   sink.settled_ = BatchSink::Settled::pending;
-}
-
-void WriteBehind::drop_pieces_of(BufferedFileSink& sink) {
-  std::unique_lock lock(mutex_);
-  sink.dropping_ = true;
-  changed_.wait(lock, [&] { return sink.jobs_ == 0; });
 }
 
 BatchSink::Settled WriteBehind::settled(const BufferedFileSink& sink) {
   std::lock_guard lock(mutex_);
   return sink.settled_;
-}
-
-std::string WriteBehind::spare_buffer() {
-  std::string buffer;
-  {
-    std::lock_guard lock(mutex_);
-    if (!spare_.empty()) {
-      buffer = std::move(spare_.back());
-      spare_.pop_back();
-    }
-  }
-  buffer.reserve(kPiece);
-  return buffer;
 }
 
 void WriteBehind::drain() {
@@ -192,26 +176,21 @@ void WriteBehind::work() {
   while (true) {
     changed_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
     if (jobs_.empty()) return;
-    Job job = std::move(jobs_.front());
+    const Job job = jobs_.front();
     jobs_.pop_front();
-    BufferedFileSink& sink = *job.sink;
-    const bool skip = sink.failed_ || sink.dropping_;
     working_ = true;
     lock.unlock();
-    const Result result = run(job, skip);
-    lock.lock();
-    if (!result.ok) sink.failed_ = true;
-    if (job.kind == Job::Kind::finish) sink.settled_ = result.settled;
-    queued_bytes_ -= job.piece.size();
-    if (job.piece.capacity() >= kPiece && spare_.size() < kSpareBuffers) {
-      job.piece.clear();
-      spare_.push_back(std::move(job.piece));
+    if (job.kind == Job::Kind::hash) {
+      hash(*job.sink);
+    } else {
+      settle(job);
     }
+    lock.lock();
     // From here on the sink may go: its owner waits for no more than this.
-    --sink.jobs_;
+    --job.sink->jobs_;
     working_ = false;
     changed_.notify_all();
-    if (job.kind == Job::Kind::finish) {
+    if (job.kind != Job::Kind::hash) {
       lock.unlock();
       wake_();
       lock.lock();
@@ -219,17 +198,33 @@ void WriteBehind::work() {
   }
 }
 
-WriteBehind::Result WriteBehind::run(Job& job, bool skip) {
-  BufferedFileSink& sink = *job.sink;
-  switch (job.kind) {
-    case Job::Kind::open:
-      return {skip || sink.open_file(), BatchSink::Settled::pending};
-    case Job::Kind::piece:
-      return {skip || sink.write_piece(job.piece), BatchSink::Settled::pending};
-    case Job::Kind::finish:
-      return {true, sink.finish_file(skip)};
+// Hashes until it has caught up with what the file holds.
+void WriteBehind::hash(BufferedFileSink& sink) {
+  std::unique_lock lock(mutex_);
+  while (!sink.stopping_ && !sink.failed_ && sink.hashed_ < sink.on_disk_) {
+    const std::uint64_t end = sink.on_disk_;
+    lock.unlock();
+    const bool read = sink.hash_file_up_to(end);
+    lock.lock();
+    if (!read) sink.failed_ = true;
   }
-  return {false, BatchSink::Settled::failed};
+  sink.hashing_ = false;
+}
+
+void WriteBehind::settle(const Job& job) {
+  BufferedFileSink& sink = *job.sink;
+  bool failed = false;
+  std::uint64_t end = 0;
+  {
+    std::lock_guard lock(mutex_);
+    failed = sink.failed_;
+    end = sink.on_disk_;
+  }
+  const BatchSink::Settled settled = job.kind == Job::Kind::held_body
+                                         ? sink.put_held_body_in_place()
+                                         : sink.put_file_in_place(!failed, end);
+  std::lock_guard lock(mutex_);
+  sink.settled_ = settled;
 }
 
 }  // namespace tarvel

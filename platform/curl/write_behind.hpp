@@ -32,17 +32,17 @@ class BatchSink : public HttpSink {
 
 class WriteBehind;
 
-// A file sink whose file work and check run on the batch's writer thread:
-// the receiving thread only copies each piece of the body, so neither
-// hashing nor writing a large body holds up the transfers, and creating a
-// small file (which costs more than fetching a few kilobytes over a
-// kept-alive connection) neither. A small body waits in memory and goes to
-// its file whole; a larger one, or one that continues a part on disk, goes
-// in pieces as it arrives. The check sees every byte, a kept part read back
-// first, and a body that fails it is never put in place.
+// A file sink whose check and whose small files are the batch writer's work.
+// A small body waits in memory and the writer puts it in place whole (partial
+// file, check, rename): creating a file costs more than fetching a few
+// kilobytes over a kept-alive connection, so the transfers go on meanwhile.
+// A larger body, or one that continues a part on disk, is written as it
+// arrives, and the writer hashes what the file holds behind it (a kept part
+// first), so that the check costs the receiving thread nothing. Either way
+// the check sees every byte, and a body that fails it is never put in place.
 class BufferedFileSink final : public BatchSink {
  public:
-  // As for PosixFileSink; writer does the file work; check, when given,
+  // As for PosixFileSink; writer does the work above; check, when given,
   // sees every byte of the body.
   BufferedFileSink(std::string target, std::string root, std::string address, WriteBehind& writer,
                    std::shared_ptr<BodyCheck> check = nullptr);
@@ -63,39 +63,38 @@ class BufferedFileSink final : public BatchSink {
 
  private:
   friend class WriteBehind;
-  // Sends the body to the file in pieces from here on.
+  // From here on the body goes to the file as it arrives.
   bool start_streaming(std::uint64_t offset);
-  // Hands the full piece to the writer; false once the file failed.
-  bool pass_piece();
+  bool pass_to_file(const char* data, std::size_t size);
 
-  // What the writer does for this sink, in order. finish_file() drops a
-  // body that failed to be written or is not the one expected.
-  [[nodiscard]] bool open_file();
-  [[nodiscard]] bool write_piece(const std::string& piece);
-  [[nodiscard]] Settled finish_file(bool failed);
+  // The writer's side.
+  [[nodiscard]] bool hash_file_up_to(std::uint64_t end);
+  [[nodiscard]] Settled put_held_body_in_place();
+  [[nodiscard]] Settled put_file_in_place(bool written, std::uint64_t end);
+  // Checks a file written whole and renames it into place, or drops it.
+  [[nodiscard]] Settled put_in_place(bool written);
 
   PosixFileSink file_;
   WriteBehind& writer_;
   std::shared_ptr<BodyCheck> check_;
-  // Received and not yet handed over: the whole small body, or the piece
-  // being filled.
-  std::string buffer_;
+  std::string buffer_;  // a small body, until it goes to the writer
   std::string validator_;
-  std::uint64_t offset_ = 0;
   bool streaming_ = false;
+  std::uint64_t hashed_ = 0;        // by the writer, of the file's bytes
+  std::vector<char> read_buffer_;  // the writer's, for reading the file back
 
   // Guarded by the writer's lock.
-  int jobs_ = 0;            // queued or being done
-  bool failed_ = false;     // the file could not be opened or written
-  bool dropping_ = false;   // abandoned: pieces still queued are not written
+  int jobs_ = 0;               // queued or being done
+  std::uint64_t on_disk_ = 0;  // of the body, in the file for the writer to hash
+  bool hashing_ = false;       // the writer has a hashing job for this sink
+  bool failed_ = false;        // the file could not be written or read back
+  bool stopping_ = false;      // the attempt is over: no more hashing
   Settled settled_ = Settled::pending;
 };
 
-// One thread per batch that does the file work of its sinks in the order it
-// was handed over: opening, checking and writing pieces, putting bodies in
-// place. Started with the first piece of work. At most a few megabytes wait
-// for it: a body that arrives faster than the disk takes it holds up the
-// receiving thread until the writer catches up.
+// One thread per batch that does its sinks' work in the order it was handed
+// over: hashing what large bodies have written, putting bodies in place.
+// Started with the first piece of work.
 class WriteBehind {
  public:
   // wake: called from the thread after each body is settled.
@@ -111,34 +110,28 @@ class WriteBehind {
  private:
   friend class BufferedFileSink;
   struct Job {
-    enum class Kind { open, piece, finish } kind;
+    enum class Kind { hash, held_body, file } kind;
     BufferedFileSink* sink;
-    std::string piece;
-  };
-  struct Result {
-    bool ok;
-    BatchSink::Settled settled;
   };
 
-  // False, with nothing queued, when the sink's file already failed.
-  bool queue(BufferedFileSink& sink, Job::Kind kind, std::string piece = {});
-  void wait_until_idle(BufferedFileSink& sink);
-  // Waits until the sink is idle and lets it start a new body.
+  void queue(BufferedFileSink& sink, Job::Kind kind);
+  void push(BufferedFileSink& sink, Job::Kind kind);  // with the lock held
+  // The file holds the body up to end: the writer hashes up to there. False
+  // once the sink's file failed.
+  [[nodiscard]] bool hash_up_to(BufferedFileSink& sink, std::uint64_t end);
+  // Waits until the writer is done with the sink; stop: hash no further.
+  void wait_until_idle(BufferedFileSink& sink, bool stop = false);
+  // Waits as above and lets the sink start a new body.
   void restart(BufferedFileSink& sink);
-  void drop_pieces_of(BufferedFileSink& sink);
   [[nodiscard]] BufferedFileSink::Settled settled(const BufferedFileSink& sink);
-  // An empty buffer with room for a piece, reused once a piece is written.
-  [[nodiscard]] std::string spare_buffer();
   void work();
-  // Does one job, outside the lock; skip: the sink's file failed or was dropped.
-  [[nodiscard]] static Result run(Job& job, bool skip);
+  void hash(BufferedFileSink& sink);
+  void settle(const Job& job);
 
   std::function<void()> wake_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Job> jobs_;
-  std::size_t queued_bytes_ = 0;
-  std::vector<std::string> spare_;
   bool working_ = false;
   bool stopping_ = false;
   std::thread thread_;
