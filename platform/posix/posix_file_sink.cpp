@@ -126,9 +126,9 @@ bool PosixFileSink::open(std::uint64_t offset, const std::string& validator) {
     return false;
   }
   // The check sees the whole file: a kept part is read back into it first.
-  if (check_) check_->restart();
   std::vector<char> buffer;
-  if (check_ && !read_back(0, offset, *check_, buffer)) {
+  if (check_) check_->restart();
+  if (check_ && offset > 0 && !read_back(0, offset, *check_, buffer)) {
     close_partial();
     return false;
   }
@@ -141,7 +141,7 @@ bool PosixFileSink::open(std::uint64_t offset, const std::string& validator) {
 
 bool PosixFileSink::read_back(std::uint64_t from, std::uint64_t to, BodyCheck& check,
                               std::vector<char>& buffer) const {
-  buffer.resize(static_cast<std::size_t>(kReadBackPiece));
+  if (from < to && buffer.size() < kReadBackPiece) buffer.resize(kReadBackPiece);
   for (std::uint64_t at = from; at < to;) {
     const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), to - at));
     const ssize_t n = ::pread(fd_, buffer.data(), want, static_cast<off_t>(at));
