@@ -22,8 +22,11 @@ constexpr std::string_view kOlderTemporaryPrefix = ".tarvel-part-";
 constexpr std::uint64_t kWorthResuming = 64 * 1024;
 // Longer than any address and version name a note holds.
 constexpr std::size_t kNoteLimit = 16 * 1024;
-// A file is read back for its check in pieces of this size.
-constexpr std::uint64_t kReadBackPiece = 256 * 1024;
+// A file is read back for its check in pieces of this size: small enough
+// to stay in the processor's cache between the copy and the hash, which
+// makes reading back from the page cache several times cheaper than with
+// larger pieces.
+constexpr std::uint64_t kReadBackPiece = 64 * 1024;
 
 std::string hidden(const std::string& name, std::string_view suffix) {
   return "." + name + std::string(suffix);
