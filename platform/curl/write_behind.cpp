@@ -8,6 +8,10 @@ namespace {
 // Bodies up to this size wait in memory for the writer; a batch holds at
 // most one per running transfer.
 constexpr std::size_t kBuffered = 64 * 1024;
+// The writer is told of a larger body's progress in steps of this size:
+// woken for every piece that arrives, it would spend more on waking than on
+// hashing, and the bytes behind are still in the page cache, or closer.
+constexpr std::uint64_t kHashStep = 4 * 1024 * 1024;
 
 }  // namespace
 
@@ -30,6 +34,7 @@ bool BufferedFileSink::open(std::uint64_t offset, const std::string& validator) 
   writer_.restart(*this);
   if (check_) check_->restart();
   hashed_ = 0;
+  told_ = 0;
   file_.set_check(nullptr);
   buffer_.clear();
   validator_ = validator;
@@ -48,7 +53,12 @@ bool BufferedFileSink::start_streaming(std::uint64_t offset) {
 // part is hashed first, then what follows.
 bool BufferedFileSink::pass_to_file(const char* data, std::size_t size) {
   if (size > 0 && !file_.write(data, size)) return false;
-  return !check_ || writer_.hash_up_to(*this, file_.size());
+  return !check_ || file_.size() - told_ < kHashStep || tell_writer();
+}
+
+bool BufferedFileSink::tell_writer() {
+  told_ = file_.size();
+  return writer_.hash_up_to(*this, told_);
 }
 
 bool BufferedFileSink::write(const char* data, std::size_t size) {
@@ -62,6 +72,7 @@ bool BufferedFileSink::write(const char* data, std::size_t size) {
 }
 
 bool BufferedFileSink::commit() {
+  if (streaming_ && check_ && !tell_writer()) return false;
   writer_.queue(*this, streaming_ ? WriteBehind::Job::Kind::file : WriteBehind::Job::Kind::held_body);
   return true;
 }

@@ -66,6 +66,8 @@ class BufferedFileSink final : public BatchSink {
   // From here on the body goes to the file as it arrives.
   bool start_streaming(std::uint64_t offset);
   bool pass_to_file(const char* data, std::size_t size);
+  // Lets the writer hash what the file holds; false once the file failed.
+  bool tell_writer();
 
   // The writer's side.
   [[nodiscard]] bool hash_file_up_to(std::uint64_t end);
@@ -80,6 +82,7 @@ class BufferedFileSink final : public BatchSink {
   std::string buffer_;  // a small body, until it goes to the writer
   std::string validator_;
   bool streaming_ = false;
+  std::uint64_t told_ = 0;          // of the file's bytes, the writer knows of so many
   std::uint64_t hashed_ = 0;        // by the writer, of the file's bytes
   std::vector<char> read_buffer_;  // the writer's, for reading the file back
 
