@@ -3,7 +3,7 @@
 # MiniBrowser showing one page, on a private X display:
 # - the whole road, as the demo runs it: a stage serves the sample client on
 #   127.0.0.1 and the launcher, from a fresh application directory, goes from
-#   the update check to the cashier and leaves (three runs, medians);
+#   the update check to the cashier and leaves (five runs, medians);
 # - the launcher's error screen alone (a second instance: 406);
 # - Menrik playing a .swf in the Flash emulator.
 # Usage: bench/desktop_bench.sh <build folder>
@@ -16,7 +16,7 @@ set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 minibrowser=$(ls /usr/lib/*/webkit2gtk-4.1/MiniBrowser 2>/dev/null | head -1)
-rounds=${DESKTOP_BENCH_ROUNDS:-3}
+rounds=${DESKTOP_BENCH_ROUNDS:-5}
 work=$(mktemp -d)
 stage_pid=""
 source "$source_dir/tests/xvfb.sh"
