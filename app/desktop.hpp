@@ -18,18 +18,17 @@ class Desktop {
   // Before the program's worker threads are joined: nothing waits for the
   // windows any more.
   virtual void close() {}
+  // What the screens run on, for the support log.
+  [[nodiscard]] virtual std::string kind() const = 0;
 };
 
 // Real windows, when this build has them and a display can be opened; null
 // otherwise. directory: the application directory, ending in a separator.
 std::unique_ptr<Desktop> open_window_desktop(const std::string& directory);
 
-// The desktop a program runs on, from its arguments: "--headless" asks for
-// the headless kernel, which is also what runs without a display, and
-// "--console" for the headless kernel with a person at the console playing
-// the movies. Null after saying on standard error what was wrong with the
-// arguments.
-std::unique_ptr<Desktop> open_desktop(const std::string& directory, int argc, char** argv,
-                                      const char* program);
+// The desktop a program runs on: real windows unless headless is asked for
+// or no display can be opened; console: the headless kernel with a person at
+// the console playing the movies.
+std::unique_ptr<Desktop> open_desktop(const std::string& directory, bool headless, bool console);
 
 }  // namespace tarvel

@@ -33,6 +33,10 @@ struct HeadlessDesktop final : Desktop {
   [[nodiscard]] Ui& ui() override { return headless_ui; }
   [[nodiscard]] MessageBox& message_boxes() override { return headless_ui.message_boxes(); }
   void close() override { headless_ui.close_kept_screens(); }
+  [[nodiscard]] std::string kind() const override {
+    return mode == MovieMode::console ? "headless, movies played at the console"
+                                      : "headless, movie scripts";
+  }
 
   PosixFiles files;
   MovieMode mode;

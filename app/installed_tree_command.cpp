@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "core/app.hpp"
+#include "core/failure_words.hpp"
 #include "update/manifest.hpp"
 #include "update/verify.hpp"
 
@@ -29,11 +30,11 @@ class ProgressLine {
     if (done != total && now - last_ < kProgressPeriod) return;
     last_ = now;
     if (terminal_) {
-      std::fprintf(stderr, "\r%s: %zu of %zu files", what_, done, total);
+      std::fprintf(stderr, "\r%s: %zu of %s", what_, done, counted(total, "file").c_str());
       if (done == total) std::fputc('\n', stderr);
     } else if (done == total || done * 10 / total != shown_) {
       shown_ = done * 10 / total;
-      std::fprintf(stderr, "%s: %zu of %zu files\n", what_, done, total);
+      std::fprintf(stderr, "%s: %zu of %s\n", what_, done, counted(total, "file").c_str());
     }
   }
 
@@ -48,19 +49,24 @@ const char* problem_word(BrokenFile::Problem problem) {
   return problem == BrokenFile::Problem::missing ? "missing" : "changed";
 }
 
-void print_report(const TreeReport& report) {
+void print_report(const TreeReport& report) { std::fputs(tree_report_text(report).c_str(), stdout); }
+
+}  // namespace
+
+std::string tree_report_text(const TreeReport& report) {
+  std::string text;
   for (const BrokenFile& file : report.broken) {
-    std::printf("%s: %s\n", problem_word(file.problem), printable(file.local_path).c_str());
+    text += std::string(problem_word(file.problem)) + ": " + printable(file.local_path) + "\n";
   }
-  std::printf("checked %zu files (%llu bytes) of %zu packages: ", report.files,
-              static_cast<unsigned long long>(report.bytes), report.records);
-  if (report.broken.empty()) {
-    std::printf("all as installed\n");
-  } else {
-    std::printf("%zu broken; a repair fetches %zu files, %llu bytes\n", report.broken.size(),
-                report.broken.size(), static_cast<unsigned long long>(report.repair_bytes()));
-  }
+  text += "checked " + counted(report.files, "file") + " (" + counted(report.bytes, "byte") +
+          ") of " + counted(report.records, "package") + ": ";
+  if (report.broken.empty()) return text + "all as installed\n";
+  return text + std::to_string(report.broken.size()) + " broken; a repair fetches " +
+         counted(report.broken.size(), "file") + ", " + counted(report.repair_bytes(), "byte") +
+         "\n";
 }
+
+namespace {
 
 TreeReport checked_tree(App& app) {
   ProgressLine line("verify");
@@ -99,6 +105,7 @@ std::vector<BrokenFile> repair_with_progress(App& app, const TreeReport& report)
 int verify_command(App& app) {
   const TreeReport report = checked_tree(app);
   print_report(report);
+  app.log().note("verify: " + tree_report_text(report));
   return report.broken.empty() ? 0 : 1;
 }
 
@@ -110,8 +117,8 @@ int repair_command(App& app) {
   for (const BrokenFile& file : still) {
     std::printf("still %s: %s\n", problem_word(file.problem), printable(file.local_path).c_str());
   }
-  std::printf("repaired %zu of %zu files\n", report.broken.size() - still.size(),
-              report.broken.size());
+  std::printf("repaired %zu of %s\n", report.broken.size() - still.size(),
+              counted(report.broken.size(), "file").c_str());
   return still.empty() ? 0 : 1;
 }
 

@@ -1,8 +1,15 @@
 #pragma once
 
+#include <string>
+
+#include "update/verify.hpp"
+
 namespace tarvel {
 
 class App;
+
+// What --verify prints of a checked tree.
+[[nodiscard]] std::string tree_report_text(const TreeReport& report);
 
 // "--verify": checks the installed tree against the records of what was
 // installed and says what a repair would fetch. "--repair": fetches what is

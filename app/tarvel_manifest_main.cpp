@@ -5,12 +5,16 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 
+#include "core/failure_words.hpp"
 #include "operator/command_line.hpp"
 #include "operator/launcher_release.hpp"
 #include "operator/package_release.hpp"
 #include "operator/signing.hpp"
+#include "operator/tree_check.hpp"
 #include "platform/posix/posix_files.hpp"
+#include "tarvel_version.hpp"
 
 namespace {
 
@@ -22,6 +26,8 @@ constexpr const char* kUsage =
     "                       PACKAGE_DIR\n"
     "       tarvel-manifest --launcher [--sign KEY] DIR\n"
     "       tarvel-manifest keygen [--out DIR]\n"
+    "       tarvel-manifest check --tree TREE [--served-at URL] CLIENT_DIR\n"
+    "       tarvel-manifest --help | --version\n"
     "\n"
     "Writes GROUP_NAME_install.xml (every file of PACKAGE_DIR), GROUP_NAME_update.xml (the\n"
     "previous update manifest, then the header $version-LABEL and every file new or changed\n"
@@ -34,6 +40,10 @@ constexpr const char* kUsage =
     "program that setup.xml's exe_name names, and Config.xml).\n"
     "keygen: writes a signing key pair, update-key (secret) and update-key.pub, into DIR\n"
     "(default: the current folder); launchers take the public key as <UpdateKey> in Config.xml.\n"
+    "check: walks what a launcher starting with CLIENT_DIR's setup.xml, Config.xml and\n"
+    "app-popup/abb_language.xml would fetch from TREE, in every language of the list, and\n"
+    "names each missing or inconsistent piece by the address the launcher would ask for.\n"
+    "Exits with 1 when anything is wrong.\n"
     "\n"
     "  --sign KEY         also write a .sig beside each .sums file, signed with the private\n"
     "                     key in the file KEY\n"
@@ -45,7 +55,13 @@ constexpr const char* kUsage =
     "                     address, or under common_url / game_url when it starts with COMMON/ /\n"
     "                     GAMES/ (default: the folder's own name)\n"
     "  --target FOLDER    where the files go, relative to the application directory\n"
-    "                     (default: the application directory itself)\n";
+    "                     (default: the application directory itself)\n"
+    "  --out DIR          where the manifests go (keygen: the key pair)\n"
+    "  --tree TREE        check: the operator tree, as the download server serves it\n"
+    "  --served-at URL    check: the address TREE is served at (default: the root of the\n"
+    "                     server that setup.xml's url names)\n"
+    "  --help             show this\n"
+    "  --version          alone: show the program's version\n";
 
 std::string folder_name(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
@@ -67,19 +83,23 @@ int usage(const std::string& error) {
 
 void report(const ReleaseResult& result) {
   if (result.already_published) {
-    std::printf("%s: %s is already published with these files; nothing written\n",
-                result.update_name.c_str(), result.version_header.c_str());
+    std::printf("%s: %s is already published with these files; %s\n",
+                result.update_name.c_str(), result.version_header.c_str(),
+                result.sums_renewed ? "its sums now name their package (serial kept)"
+                                    : "nothing written");
     return;
   }
-  std::printf("%s: %s, %d files, serial %llu\n", result.install_name.c_str(),
-              result.version_header.c_str(), result.files,
+  std::printf("%s: %s, %s, serial %llu\n", result.install_name.c_str(),
+              result.version_header.c_str(),
+              counted(static_cast<std::size_t>(result.files), "file").c_str(),
               static_cast<unsigned long long>(result.serial));
   if (result.first_release) {
     std::printf("%s: %s starts the history\n", result.update_name.c_str(),
                 result.version_header.c_str());
   } else {
-    std::printf("%s: %s lists %zu new or changed files\n", result.update_name.c_str(),
-                result.version_header.c_str(), result.changed.size());
+    std::printf("%s: %s lists %zu new or changed %s\n", result.update_name.c_str(),
+                result.version_header.c_str(), result.changed.size(),
+                result.changed.size() == 1 ? "file" : "files");
   }
   for (const std::string& path : result.removed) {
     std::printf("  gone since the previous release (stays on players' machines): %s\n",
@@ -145,25 +165,50 @@ int launcher(const CommandLine& line, const std::string& key) {
       std::fprintf(stderr, "  %s\n", problem.c_str());
     return 1;
   }
-  std::printf("setup.xml.sums: %s, serial %llu, %zu files%s\n", result.version.c_str(),
-              static_cast<unsigned long long>(result.serial), result.files.size(),
-              key.empty() ? "" : ", signed");
+  std::printf("setup.xml.sums: %s, serial %llu, %s%s\n", result.version.c_str(),
+              static_cast<unsigned long long>(result.serial),
+              counted(result.files.size(), "file").c_str(), key.empty() ? "" : ", signed");
   return 0;
+}
+
+int check(const CommandLine& line) {
+  if (line.arguments.size() != 2) return usage("check takes one CLIENT_DIR");
+  if (!line.has("--tree")) return usage("check needs --tree TREE");
+  PosixFiles files(current_directory());
+  const TreeCheckResult result = check_operator_tree(
+      files, {line.arguments[1], line.value("--tree"), line.value("--served-at")});
+  for (const std::string& problem : result.problems) std::printf("%s\n", problem.c_str());
+  std::string languages;
+  for (const std::string& language : result.languages) {
+    languages += (languages.empty() ? "" : ", ") + language;
+  }
+  std::printf("checked %s and %s in %s (%s): %s\n", counted(result.manifests, "manifest").c_str(),
+              counted(result.files, "file").c_str(), counted(result.languages.size(), "language").c_str(),
+              languages.c_str(),
+              result.ok() ? "all there" : counted(result.problems.size(), "problem").c_str());
+  return result.ok() ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Alone, --version asks for the program's; with a label it names a release.
+  if (argc == 2 && std::string_view(argv[1]) == "--version") {
+    std::printf("tarvel-manifest %s\n", kTarvelVersion);
+    return 0;
+  }
   const CommandLine line = parse_command_line(argc, argv,
                                               {"--package", "--group", "--version", "--mandatory",
-                                               "--source", "--target", "--out", "--sign"},
-                                              {"--help", "--launcher"});
-  if (line.has("--help")) {
+                                               "--source", "--target", "--out", "--sign", "--tree",
+                                               "--served-at"},
+                                              {"--help", "-h", "--launcher"});
+  if (line.has("--help") || line.has("-h")) {
     std::fputs(kUsage, stdout);
     return 0;
   }
   if (!line.error.empty()) return usage(line.error);
   const std::string command = line.arguments.empty() ? "" : line.arguments[0];
+  if (command == "check") return check(line);
   if (command == "keygen") {
     if (line.arguments.size() != 1) return usage("keygen takes no further arguments");
     return keygen(line.value("--out", "."));

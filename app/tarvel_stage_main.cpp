@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "operator/stage_server.hpp"
 #include "platform/posix/posix_files.hpp"
 #include "platform/posix/stop_signals.hpp"
+#include "tarvel_version.hpp"
 
 namespace {
 
@@ -20,6 +22,7 @@ using namespace tarvel;
 constexpr const char* kUsage =
     "usage: tarvel-stage [options] TREE\n"
     "       tarvel-stage --sample DIR [--version N] [options]\n"
+    "       tarvel-stage --help | --version\n"
     "\n"
     "Serves the files of TREE on 127.0.0.1 (GET and HEAD, ranges included) and answers the\n"
     "request service's login and transfer documents POSTed to any path. Logs each request\n"
@@ -27,13 +30,19 @@ constexpr const char* kUsage =
     "\n"
     "  --sample DIR     first write a sample client into DIR and serve DIR/www: a new\n"
     "                   application directory starts as a copy of DIR/client\n"
-    "  --version N      the sample's release (default 1): each higher one changes some files\n"
+    "  --version N      the sample's release (default 1): each higher one changes some files;\n"
+    "                   alone, --version shows the program's version\n"
+    "  --pages DIR      the sample's movie pages for windows come from DIR, laid out like\n"
+    "                   web/movies, instead of pages that play the movie scripts\n"
     "  --port N         serve on this port (default: a free one)\n"
     "  --accounts FILE  the players, one name:password a line (--sample: DIR/accounts.txt)\n"
     "  --key KEY        the shared key of transfer signs (--sample: the sample's key);\n"
     "                   without one every transfer is refused\n"
     "  --slow MS        every answer waits MS milliseconds before it starts\n"
-    "  --drop-every N   every N-th file answered is cut off halfway\n";
+    "  --drop-every N   every N-th file answered is cut off halfway\n"
+    "  --help, -h       show this\n"
+    "\n"
+    "tarvel-manifest check tells whether a launcher finds everything it needs in TREE.\n";
 
 int usage(const std::string& error) {
   std::fprintf(stderr, "tarvel-stage: %s\n%s", error.c_str(), kUsage);
@@ -48,6 +57,7 @@ int fail(const std::string& error) {
 struct Setup {
   StageOptions options;
   std::string sample_dir;
+  std::string pages_dir;
   long long release = 1;
   std::string accounts_file;
   std::string key;
@@ -79,10 +89,13 @@ std::optional<Setup> read_setup(const CommandLine& line, std::string& error) {
     error = sample ? "--sample serves DIR/www: give no TREE" : "give one TREE to serve";
     return std::nullopt;
   }
-  if (line.has("--version") && !sample) {
-    error = "--version is for --sample";
-    return std::nullopt;
+  for (const char* option : {"--version", "--pages"}) {
+    if (line.has(option) && !sample) {
+      error = std::string(option) + " is for --sample";
+      return std::nullopt;
+    }
   }
+  setup.pages_dir = line.value("--pages");
   setup.options.root = sample ? setup.sample_dir + "/" + kSampleTree : line.arguments[0];
   setup.accounts_file =
       line.value("--accounts", sample ? setup.sample_dir + "/" + kSampleAccounts : "");
@@ -122,13 +135,17 @@ void print_addresses(const Setup& setup, const StageServer& server, std::size_t 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::string_view(argv[1]) == "--version") {
+    std::printf("tarvel-stage %s\n", kTarvelVersion);
+    return 0;
+  }
   // Whoever reads the log (a terminal, the demo script) sees each line at once.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  const CommandLine line = parse_command_line(
-      argc, argv,
-      {"--sample", "--version", "--port", "--accounts", "--key", "--slow", "--drop-every"},
-      {"--help"});
-  if (line.has("--help")) {
+  const CommandLine line = parse_command_line(argc, argv,
+                                              {"--sample", "--version", "--pages", "--port",
+                                               "--accounts", "--key", "--slow", "--drop-every"},
+                                              {"--help", "-h"});
+  if (line.has("--help") || line.has("-h")) {
     std::fputs(kUsage, stdout);
     return 0;
   }
@@ -139,6 +156,9 @@ int main(int argc, char** argv) {
   const std::string directory = current_directory();
   if (directory.empty()) return fail("cannot read the current directory");
   PosixFiles files(directory);
+  if (setup->sample_dir.empty() && files.kind(setup->options.root) != Files::Kind::directory) {
+    return fail(setup->options.root + ": no such folder to serve");
+  }
 
   StageServer server(setup->options,
                      [](const std::string& log_line) { std::printf("%s\n", log_line.c_str()); });
@@ -149,7 +169,7 @@ int main(int argc, char** argv) {
   if (!setup->sample_dir.empty()) {
     std::vector<std::string> problems;
     if (!write_sample_client(files, setup->sample_dir, static_cast<int>(setup->release),
-                             server.url(), problems)) {
+                             server.url(), problems, setup->pages_dir)) {
       for (const std::string& problem : problems) std::fprintf(stderr, "  %s\n", problem.c_str());
       return fail("the sample could not be written into " + setup->sample_dir);
     }

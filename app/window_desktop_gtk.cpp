@@ -49,6 +49,12 @@ class WindowDesktop final : public Desktop {
   explicit WindowDesktop(const std::string& directory) : ui_(options(directory)) {}
   [[nodiscard]] Ui& ui() override { return ui_; }
   [[nodiscard]] MessageBox& message_boxes() override { return ui_.message_boxes(); }
+  [[nodiscard]] std::string kind() const override {
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return std::string("windows on ") +
+           (wayland != nullptr && *wayland != '\0' ? wayland : x11 != nullptr ? x11 : "?");
+  }
   void close() override {
     ui_.close();
     ui_.close_kept_screens();

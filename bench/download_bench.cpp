@@ -253,7 +253,7 @@ double ours_large_checked(const testing::Nginx& nginx, std::size_t bytes,
   testing::TestApp t;
   CurlHttpGet::close_idle_connections();
   FileDownload file{nginx.url("large.bin"), t.app.settings().application_directory() + "large.bin"};
-  if (sum) file.check = body_check(*sum);
+  if (sum) file.check = body_check(*sum, "large.bin");
   const auto start = Clock::now();
   const bool ok = download_files(t.app, {file});
   const double ms = elapsed_ms(start);
@@ -397,6 +397,48 @@ CapRatios cap_ratios(const testing::TempDir& served, const testing::Nginx& nginx
   return ratios;
 }
 
+// The processor time of the whole process so far (the batch's thread and
+// its writer; nginx is a process of its own).
+double process_cpu_ms() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec) * 1000.0 +
+         static_cast<double>(usage.ru_utime.tv_usec) / 1000.0;
+}
+
+// Installs a manifest of `entries` lines whose sources are `targets` files
+// (each line its own target when targets == entries) and answers the
+// processor time it took.
+double repeated_install_cpu_ms(const testing::Nginx& nginx, int entries, int targets) {
+  testing::TestApp t;
+  std::string manifest = "$version-1.0\n";
+  for (int i = 0; i < entries; ++i) manifest += small_remote(i % targets) + ",\n";
+  t.dir.write("repeats.xml", manifest);
+  CurlHttpGet::close_idle_connections();
+  EntryList list;
+  const double start = process_cpu_ms();
+  const bool ok = install_full_manifest(t.app, list, "repeats.xml",
+                                        t.app.settings().application_directory(), nginx.url(""));
+  const double ms = process_cpu_ms() - start;
+  if (!ok) std::cerr << "repeated-target install failed\n";
+  return ms;
+}
+
+// A manifest that names a few targets again and again costs what one of
+// distinct targets costs, at every length: twice the entries, twice the time.
+void report_repeated_targets(const testing::Nginx& nginx) {
+  const int half = 4000, full = 8000, targets = 4;
+  const double repeated_half = repeated_install_cpu_ms(nginx, half, targets);
+  const double repeated_full = repeated_install_cpu_ms(nginx, full, targets);
+  const double distinct_full = repeated_install_cpu_ms(nginx, full, full);
+  std::printf(
+      "repeated targets (%d of them): entries=%d cpu_ms=%.0f entries=%d cpu_ms=%.0f; "
+      "distinct entries=%d cpu_ms=%.0f\n",
+      targets, half, repeated_half, full, repeated_full, full, distinct_full);
+  std::printf("ratio repeats_growth=%.2f (2.00 is linear) repeats_vs_distinct=%.2f\n",
+              repeated_full / repeated_half, repeated_full / distinct_full);
+}
+
 }  // namespace
 
 void report_manifest_scans(double& at_100k) {
@@ -442,6 +484,14 @@ int run_bench(int argc, char** argv) {
   if (first == "manifest") {
     double ms = 0;
     report_manifest_scans(ms);
+    return 0;
+  }
+  if (first == "repeats") {
+    testing::TempDir served;
+    const std::string block(kSmallBytes, 's');
+    for (int i = 0; i < 8000; ++i) served.write(small_remote(i), block);
+    testing::Nginx nginx(served.path());
+    report_repeated_targets(nginx);
     return 0;
   }
   if (first == "cap") {

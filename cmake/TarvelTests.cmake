@@ -28,6 +28,15 @@ function(tarvel_add_tests name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 60)
   endif()
+  # The programs' support logs go into the build tree, never the user's.
+  # (A property of its own: test discovery splits a list of variables.)
+  set(properties TIMEOUT ${ARG_TIMEOUT}
+    ENVIRONMENT_MODIFICATION "XDG_STATE_HOME=set:${TARVEL_TEST_STATE}")
+  # An empty value would swallow the next property's name.
+  set(ARG_ENVIRONMENT_PROPERTY "")
+  if(ARG_ENVIRONMENT)
+    set(ARG_ENVIRONMENT_PROPERTY ENVIRONMENT "${ARG_ENVIRONMENT}")
+  endif()
   file(GLOB test_sources CONFIGURE_DEPENDS ${ARG_DIR}/*_test.cpp)
   if(NOT test_sources)
     return()
@@ -36,13 +45,13 @@ function(tarvel_add_tests name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} tarvel_test_support GTest::gtest GTest::gtest_main GTest::gmock)
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${ARG_ENVIRONMENT}"
+    PROPERTIES ${properties} ${ARG_ENVIRONMENT_PROPERTY}
     DISCOVERY_TIMEOUT 30)
   foreach(count ${ARG_CONNECTIONS})
     gtest_discover_tests(${name}
       WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
       TEST_PREFIX "connections_${count}."
-      PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "TARVEL_TEST_CONNECTIONS=${count}"
+      PROPERTIES ${properties} ENVIRONMENT "TARVEL_TEST_CONNECTIONS=${count}"
       DISCOVERY_TIMEOUT 30)
   endforeach()
 endfunction()

@@ -4,6 +4,8 @@
 
 #include "core/probe.hpp"
 #include "core/settings.hpp"
+#include "core/support_log.hpp"
+#include "core/status.hpp"
 #include "core/workers.hpp"
 #include "platform/clock.hpp"
 #include "platform/echo.hpp"
@@ -11,6 +13,7 @@
 #include "platform/http_get.hpp"
 #include "platform/http_post.hpp"
 #include "platform/instance_guard.hpp"
+#include "platform/log_file.hpp"
 #include "platform/message_box.hpp"
 #include "platform/resolver.hpp"
 #include "platform/shell.hpp"
@@ -33,6 +36,9 @@ struct Services {
   Ui* ui = nullptr;
   InstanceGuard* instance_guard = nullptr;
   Shell* shell = nullptr;
+  // Where the support log goes; none keeps no log (standard error still
+  // gets every failure's line).
+  LogFile* log_file = nullptr;
 
   [[nodiscard]] bool complete() const { return missing() == nullptr; }
   // The name of the first service not set, or null when every one is.
@@ -56,7 +62,7 @@ struct Services {
 class App {
  public:
   explicit App(Services services, std::string public_host = default_public_host())
-      : services_(services), public_host_(std::move(public_host)) {
+      : services_(services), public_host_(std::move(public_host)), log_("tarvel", services.log_file) {
     require_every_service(services_);
   }
   App(const App&) = delete;
@@ -74,6 +80,8 @@ class App {
   [[nodiscard]] InstanceGuard& instance_guard() { return *services_.instance_guard; }
   [[nodiscard]] HttpPost& http_post() { return *services_.http_post; }
   [[nodiscard]] Shell& shell() { return *services_.shell; }
+  // The support log, and the line on standard error a failure gets.
+  [[nodiscard]] SupportLog& log() { return log_; }
 
   // The host whose name lookup tells the launcher it is online.
   [[nodiscard]] const std::string& public_host() const { return public_host_; }
@@ -95,8 +103,13 @@ class App {
   std::string public_host_;
   Settings settings_;
   EchoCounters echo_counters_;
-  // Last, so it is destroyed first: workers use everything above.
-  Workers workers_;
+  SupportLog log_;
+  // Last, so it is destroyed first: workers use everything above. Work that
+  // ends by an exception shows the player a failed download, which a movie
+  // offers to retry.
+  Workers workers_{[this] {
+    settings_.set_status(kStatusDownloadFailed, error_text(kStatusDownloadFailed));
+  }};
 };
 
 }  // namespace tarvel

@@ -1,6 +1,21 @@
 #include "core/settings.hpp"
 
 namespace tarvel {
+namespace {
+
+constexpr const char* kLanguageFolder = "language/";
+
+}  // namespace
+
+std::string language_base_address(const std::string& base, const std::string& code) {
+  return base + kLanguageFolder + code + "/";
+}
+
+void derive_language_addresses(SettingsValues& values) {
+  values.game_language_address = language_base_address(values.game_url, values.selected_language);
+  values.common_language_address =
+      language_base_address(values.common_url, values.selected_language);
+}
 
 void Settings::set_status(int code, std::string text) {
   std::lock_guard lock(mutex_);

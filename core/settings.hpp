@@ -56,8 +56,20 @@ struct SettingsValues {
   bool language_changed = false;
   std::string game_request;
   std::string saved_game_request;
-  bool installation_finished = false;
+  // A lobby asked for an installation and has not had its game status
+  // answer yet.
+  bool lobby_answer_owed = false;
 };
+
+// Where a language's packages lie below a base address: base + "language/"
+// + code + "/".
+[[nodiscard]] std::string language_base_address(const std::string& base, const std::string& code);
+
+// Derives the game and the common language address from the selected
+// language: base address + "language/" + code + "/". Whoever changes the
+// selected language for good calls it, so that every package fetched
+// afterwards comes from that language's folder.
+void derive_language_addresses(SettingsValues& values);
 
 // The process's settings record. One lock guards every value, so a worker and
 // the user-interface thread can share it; the status code and text are one
@@ -131,7 +143,7 @@ class Settings {
   TARVEL_SETTING(bool, language_changed)
   TARVEL_SETTING(std::string, game_request)
   TARVEL_SETTING(std::string, saved_game_request)
-  TARVEL_SETTING(bool, installation_finished)
+  TARVEL_SETTING(bool, lobby_answer_owed)
 #undef TARVEL_SETTING
 
  private:

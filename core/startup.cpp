@@ -22,6 +22,35 @@ void set_application_directory(App& app) {
   app.settings().set_application_directory(app.files().working_directory() + "/");
 }
 
+std::string shown(const std::string& value) { return value.empty() ? "(none)" : value; }
+
+void note_settings(App& app) {
+  const SettingsValues v = app.settings().snapshot();
+  app.log().note("settings: url " + shown(v.url) + ", common_url " + shown(v.common_url) +
+                 ", game_url " + shown(v.game_url) + ", aurl " + shown(v.aurl));
+  app.log().note("settings: version " + shown(v.version) + ", exe_name " + shown(v.exe_name) +
+                 ", common_install " + shown(v.common_install) + ", common_update " +
+                 shown(v.common_update) + ", update " + std::to_string(v.update) + ", first_log " +
+                 shown(v.first_log) + ", max_connections " + std::to_string(v.max_connections) +
+                 ", max_kbps " + std::to_string(v.max_kbps));
+  for (const char* name : {"ServerURL", "Languages", "linkLabel", "UpdateKey"}) {
+    app.log().note(std::string("Config.xml: ") + name + " " + read_config_value(app, name));
+  }
+}
+
+// What stops the launcher from reaching its servers, said before it tries.
+void check_settings_files(App& app) {
+  if (!app.files().read(kSettingsFileName)) {
+    app.log().cause(std::string(kSettingsFileName) +
+                    " cannot be read: the launcher has no download server to ask");
+  } else if (app.settings().url().empty()) {
+    app.log().cause(std::string(kSettingsFileName) +
+                    " has no url= line: the launcher has no download server to ask");
+  }
+  const std::string problem = config_file_problem(app);
+  if (!problem.empty()) app.log().cause(problem);
+}
+
 bool leftover(const Files::Entry& entry, const std::string& prefix) {
   return (entry.kind == Files::Kind::file || entry.kind == Files::Kind::symlink) &&
          entry.name.starts_with(prefix) && addressable_name(entry.name);
@@ -29,19 +58,36 @@ bool leftover(const Files::Entry& entry, const std::string& prefix) {
 
 }  // namespace
 
+void note_start(App& app, const StartupParts& parts) {
+  app.log().note("application directory " + app.settings().application_directory());
+  note_settings(app);
+  const std::string url = app.settings().url();
+  if (parts.proxy_for && !url.empty()) {
+    const std::string proxy = parts.proxy_for(url);
+    app.log().note("proxy for " + url + ": " + (proxy.empty() ? "none, a direct line" : proxy));
+  }
+  check_settings_files(app);
+}
+
 bool run_startup(App& app, const StartupParts& parts) {
   read_settings(app);
   set_application_directory(app);
+  note_start(app, parts);
   switch (app.instance_guard().claim(kInstanceName)) {
     case InstanceGuard::Claim::failed:
       return false;
     case InstanceGuard::Claim::already_running:
+      app.log().note("another launcher is running: error screen 406");
       parts.error_screen(app, kErrorSecondInstance);
       return false;
     case InstanceGuard::Claim::claimed:
       break;
   }
-  if (!public_host_probe(app)) parts.error_screen(app, kStatusNoConnectivity);
+  if (!public_host_probe(app)) {
+    app.log().cause(app.public_host() +
+                    ": name does not resolve, so the launcher counts itself offline");
+    parts.error_screen(app, kStatusNoConnectivity);
+  }
   relocate(app, parts);
   clear_leftovers(app);
   parts.first_screen(app);

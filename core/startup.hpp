@@ -21,12 +21,21 @@ struct StartupParts {
   std::function<void(App&)> first_screen;
   // Downloads an address to a local path; true on success.
   std::function<bool(App&, const std::string& address, const std::string& local_path)> download;
+  // The proxy the system names for an address, for the log ("" for none);
+  // without it the log does not say.
+  std::function<std::string(const std::string& address)> proxy_for = nullptr;
 };
 
 // The launcher's start: settings, application directory, the single-instance
 // guard, the connectivity probe, relocation, the cleanup of leftovers, then
 // the first screen. Always false: when it returns the process is to end.
 [[nodiscard]] bool run_startup(App& app, const StartupParts& parts);
+
+// Notes in the support log what a support person asks first (the
+// application directory, the settings that decide where the launcher goes,
+// the proxy), and says on standard error what is wrong with setup.xml or
+// Config.xml before anything goes wrong because of it.
+void note_start(App& app, const StartupParts& parts);
 
 // Moves to the download server that url.xml names when the current one does
 // not answer (only when the aurl setting asks for it).

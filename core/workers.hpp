@@ -18,7 +18,10 @@ enum class WorkerKind { update_check, installation };
 // record, never through the screen object, whose window may be gone.
 class Workers {
  public:
-  Workers() = default;
+  // on_failure runs on the worker's thread when its work ends by an
+  // exception (which is named on standard error instead of ending the
+  // program), so that the screen waiting for the work learns it failed.
+  explicit Workers(std::function<void()> on_failure = {}) : on_failure_(std::move(on_failure)) {}
   ~Workers();
   Workers(const Workers&) = delete;
   Workers& operator=(const Workers&) = delete;
@@ -46,9 +49,11 @@ class Workers {
   };
   static constexpr std::size_t kKinds = 2;
 
+  void run_guarded(const std::function<void()>& work) const;
   Slot& slot(WorkerKind kind) { return slots_[static_cast<std::size_t>(kind)]; }
   const Slot& slot(WorkerKind kind) const { return slots_[static_cast<std::size_t>(kind)]; }
 
+  std::function<void()> on_failure_;
   // Serialises start and join; never held while work runs.
   std::mutex mutex_;
   std::array<Slot, kKinds> slots_;

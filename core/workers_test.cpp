@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <future>
+#include <stdexcept>
 
 namespace tarvel {
 namespace {
@@ -27,6 +28,21 @@ TEST(Workers, OneWorkerOfAKindAtATimeAndTheNextOnceItEnded) {
   EXPECT_TRUE(workers.start(WorkerKind::installation, [&] { ++runs; }));
   workers.join_all();
   EXPECT_EQ(runs.load(), 3);
+}
+
+TEST(Workers, WorkThatThrowsIsNamedAndReportedNeverTheEndOfTheProgram) {
+  std::atomic<int> failures{0};
+  Workers workers([&] { ++failures; });
+  ::testing::internal::CaptureStderr();
+  ASSERT_TRUE(workers.start(WorkerKind::update_check, [] { throw std::length_error("basic_string"); }));
+  workers.join_all();
+  ASSERT_TRUE(workers.start(WorkerKind::update_check, [] { throw 7; }));
+  workers.join_all();
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "tarvel: background work stopped: basic_string\n"
+            "tarvel: background work stopped on an unknown error\n");
+  EXPECT_EQ(failures.load(), 2);
+  EXPECT_FALSE(workers.running(WorkerKind::update_check));
 }
 
 TEST(Workers, TeardownAsksWorkToStopAndWaitsForIt) {

@@ -77,4 +77,16 @@ WideText build_add_text_call(std::string_view text) {
   return widen(build_invoke("addText", {std::string(text)}));
 }
 
+std::optional<std::string> add_text_of(std::u16string_view request) {
+  static const std::string kEmpty = build_invoke("addText", {""});
+  static const std::string_view kBefore =
+      std::string_view(kEmpty).substr(0, kEmpty.find(kStringOpen) + kStringOpen.size());
+  static const std::string_view kAfter = std::string_view(kEmpty).substr(kBefore.size());
+  const std::string text = narrow(request);
+  if (text.size() < kEmpty.size() || !text.starts_with(kBefore) || !text.ends_with(kAfter)) {
+    return std::nullopt;
+  }
+  return text.substr(kBefore.size(), text.size() - kEmpty.size());
+}
+
 }  // namespace tarvel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,12 @@ using WideText = std::u16string;
 
 // The addText call that hands one line of text to a movie, text unescaped.
 [[nodiscard]] WideText build_add_text_call(std::string_view text);
+
+// The text of a call that build_add_text_call made, whole: whatever it holds
+// ("</string>", a NUL). Nothing for any other request. A host that hands the
+// text to a movie itself uses it rather than parse_request, which ends the
+// text at its first "</string>".
+[[nodiscard]] std::optional<std::string> add_text_of(std::u16string_view request);
 
 // The same call for a function of the caller's choice and string arguments,
 // as a movie would send it: how scripted movies and tests write requests.

@@ -64,6 +64,13 @@ TEST(CodecCall, AddTextCarriesTextExactlyAndUnescaped) {
   const auto parsed = parse_request(build_add_text_call("a<b>&c"));
   EXPECT_EQ(parsed.name, "addText");
   EXPECT_EQ(parsed.arguments, std::vector<std::string>{"a<b>&c"});
+  // A host that reads the call back gets the text whole, whatever it holds.
+  using namespace std::string_literals;
+  for (const std::string& text : {""s, "a</string>b"s, "nul\0inside"s, "</arguments></invoke>"s}) {
+    EXPECT_EQ(add_text_of(build_add_text_call(text)), text) << text;
+  }
+  EXPECT_EQ(add_text_of(widen(build_invoke("other", {"x"}))), std::nullopt);
+  EXPECT_EQ(add_text_of(widen(build_invoke("addText", {"a", "b"})).substr(1)), std::nullopt);
 }
 
 TEST(CodecConversion, OneByteIsOneUnit) {

@@ -10,7 +10,8 @@ CommandLine parse_command_line(int argc, const char* const* argv,
   CommandLine line;
   for (int i = 1; i < argc && line.error.empty(); ++i) {
     const std::string word = argv[i];
-    if (!word.starts_with("--") || word == "--") {
+    // A flag may be short ("-h"); any other word without "--" is an argument.
+    if (!flags.contains(word) && (!word.starts_with("--") || word == "--")) {
       line.arguments.push_back(word);
     } else if (line.has(word)) {
       line.error = word + " is given twice";

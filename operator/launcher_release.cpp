@@ -3,7 +3,6 @@
 #include <optional>
 
 #include "core/settings_readers.hpp"
-#include "core/text_lines.hpp"
 #include "operator/signing.hpp"
 #include "platform/files.hpp"
 #include "update/manifest.hpp"
@@ -13,15 +12,7 @@
 namespace tarvel {
 namespace {
 
-constexpr std::string_view kExeNameKey = "exe_name=";
 constexpr std::string_view kVersionMarker = "$version";
-
-std::string exe_name_of(std::string_view settings) {
-  for (const std::string_view line : text_lines(settings)) {
-    if (line.starts_with(kExeNameKey)) return std::string(line.substr(kExeNameKey.size()));
-  }
-  return {};
-}
 
 std::uint64_t previous_serial(Files& files, const std::string& path) {
   const auto text = files.read(path);
@@ -48,13 +39,16 @@ LauncherSumsResult publish_launcher_sums(Files& files, const std::string& dir,
     result.problems.push_back(base + kSettingsFileName + ": cannot be read");
     return result;
   }
-  const std::string exe_name = exe_name_of(*settings);
+  // The program the launchers will fetch, named as their settings reader
+  // reads the name.
+  const std::string exe_name = settings_value(*settings, kExeNameKey);
   if (!is_plain_file_name(exe_name)) {
     result.problems.push_back(std::string(kSettingsFileName) + ": names no exe_name to vouch for");
     return result;
   }
   const std::string sums_path = base + kSettingsFileName + kSumsSuffix;
-  Sums sums{sha256_hex(*settings),
+  Sums sums{kSettingsFileName,
+            sha256_hex(*settings),
             last_label(*settings, kVersionMarker),
             previous_serial(files, sums_path) + 1,
             {}};

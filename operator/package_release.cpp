@@ -77,10 +77,17 @@ std::string without_announcement(std::string_view text) {
 }
 
 // Every file below the folder, by path relative to the package folder. A
-// link or a device is refused: what it stands for could change unseen.
+// link or a device is refused: what it stands for could change unseen. So
+// is a folder that cannot be listed: its files would be missing from the
+// release without a word.
 void collect_files(Files& files, const std::string& root, const std::string& relative,
                    std::vector<std::string>& found, std::vector<std::string>& problems) {
-  for (const Files::Entry& entry : files.list(joined(root, relative))) {
+  const auto entries = files.read_folder(joined(root, relative));
+  if (!entries) {
+    problems.push_back(joined(root, relative) + ": the folder cannot be listed");
+    return;
+  }
+  for (const Files::Entry& entry : *entries) {
     const std::string path = joined(relative, entry.name);
     if (entry.kind == Files::Kind::directory) {
       collect_files(files, root, path, found, problems);
@@ -173,9 +180,11 @@ class Publisher {
     result_.update_name = build_manifest_name(release.group, release.package, kUpdateKind);
     result_.state_name = state_name_for(result_.install_name);
     result_.version_header = std::string(kVersionHeader) + release.version;
-    source_ = ending_with(release.source, '/');
-    target_ =
-        with_separator(ending_with(with_separator(release.target, '\\', '/'), '/'), '/', '\\');
+    // A ".." that stays inside is folded away; one that climbs out is kept
+    // for the check to name.
+    source_ = ending_with(folded_path(release.source).value_or(release.source), '/');
+    const std::string target = with_separator(release.target, '\\', '/');
+    target_ = with_separator(ending_with(folded_path(target).value_or(target), '/'), '/', '\\');
   }
 
   ReleaseResult run() {
@@ -185,6 +194,7 @@ class Publisher {
     if (!result_.ok()) return std::move(result_);
     compare_with_previous();
     if (result_.ok() && !result_.already_published) write_release();
+    if (result_.ok() && result_.already_published) renew_first_form_sums();
     return std::move(result_);
   }
 
@@ -339,10 +349,27 @@ class Publisher {
                                          target_, result_.serial, package_));
   }
 
+  // Sums written before they named their package are refused by launchers
+  // that hold a key: publishing the same release again renews them, with
+  // the same serial, and leaves the manifests as they are.
+  void renew_first_form_sums() {
+    result_.serial = previous_->serial;
+    for (const std::string& manifest_name : {result_.install_name, result_.update_name}) {
+      const auto sums = files_.read(out_path(manifest_name + kSumsSuffix));
+      const auto manifest = files_.read(out_path(manifest_name));
+      std::string error;
+      const auto read = sums ? parse_sums(*sums, error) : std::nullopt;
+      if (!manifest || (read && read->package == result_.install_name)) continue;
+      write_sums(manifest_name, *manifest);
+      result_.sums_renewed = true;
+    }
+  }
+
   // Each manifest's sums name every file of the package: an update may
   // fetch any of them, and the launcher records them all.
   void write_sums(const std::string& manifest_name, const std::string& manifest) {
-    Sums sums{sha256_hex(manifest), result_.version_header, result_.serial, {}};
+    Sums sums{result_.install_name, sha256_hex(manifest), result_.version_header, result_.serial,
+              {}};
     for (const PackageFile& file : package_) {
       sums.files[sums_key(source_ + file.relative)] = {file.hash, file.size};
     }

@@ -43,8 +43,10 @@ struct ReleaseResult {
   std::vector<std::string> changed;
   std::vector<std::string> removed;
   bool first_release = false;
-  // This label was published before with these very files: nothing rewritten.
+  // This label was published before with these very files: nothing rewritten
+  // but sums of the first form, which named no package (sums_renewed).
   bool already_published = false;
+  bool sums_renewed = false;
 
   [[nodiscard]] bool ok() const { return problems.empty(); }
 };
@@ -52,8 +54,9 @@ struct ReleaseResult {
 // Writes the package's installation manifest (the whole package), its
 // update manifest (the previous update manifest's lines, then this release's
 // header and a line for every file new or changed since the previous
-// release), a sums file beside each (signed with the release's key when it
-// has one; the serial one higher than the previous release's), and keeps a content hash of every
+// release), a sums file beside each (naming the package by its installation
+// manifest, signed with the release's key when it has one; the serial one
+// higher than the previous release's), and keeps a content hash of every
 // file in a state file beside them for the next release. Refuses, writing nothing, a file name that
 // launchers would fetch or place wrongly, and a label that would make
 // launchers find the wrong place in the history.

@@ -182,12 +182,32 @@ TEST_F(PublishedPackage, AMandatoryReleaseIsDueUntilInstalled) {
   EXPECT_EQ(game_package_status(fresh.app, "common", "slot mania", kSourceGameUrl), kPackageUpdate);
 }
 
+// The update manifest keeps 1.1's line for a file that 1.2 removed: a
+// launcher still at 1.0 takes 1.2 without it.
+TEST_F(PublishedPackage, ALauncherThatSkippedReleasesConvergesPastARemovedFile) {
+  const Layout& layout = kLayouts[1];
+  put(layout, "movie.swf", 1, 100);
+  put(layout, "reel.png", 1, 100);
+  ASSERT_TRUE(publish(layout, "1.0").ok());
+  ASSERT_TRUE(install(layout));
+  put(layout, "movie.swf", 2, 100);
+  put(layout, "reel.png", 2, 100);
+  ASSERT_TRUE(publish(layout, "1.1").ok());
+  std::filesystem::remove(served / (layout.served_folder + "/reel.png"));
+  put(layout, "movie.swf", 3, 100);
+  ASSERT_TRUE(publish(layout, "1.2").ok());
+  ASSERT_TRUE(install(layout));
+  expect_installed(layout, {"movie.swf"});
+  EXPECT_EQ(game_package_status(t.app, "common", "slot mania", kSourceGameUrl), kPackageUpToDate);
+}
+
 TEST_F(PublishedPackage, RefusesNamesLaunchersWouldMishandleAndWritesNothing) {
   const Layout& layout = kLayouts[1];
   const char* const kRefused[] = {
       "a,b.swf",     "with space.png", "tab\there.png", "ctl\x01.png", "caf\xC3\xA9.png",
       "back\\slash", "hash#.png",      "query?.png",    "pct%20.png",  "$version-9.txt",
-      "quote\".png", "colon:.png",     "brace{.png",
+      "quote\".png", "colon:.png",     "brace{.png",  ".x.png.tarvel-part",
+      ".x.tarvel-resume",
   };
   for (const char* name : kRefused) {
     testing::TempDir fresh;
@@ -218,6 +238,62 @@ TEST_F(PublishedPackage, RefusesNamesLaunchersWouldMishandleAndWritesNothing) {
   EXPECT_FALSE(served.exists("games/common_slot_mania_install.xml"));
 }
 
+// A ".." that stays inside the folder is folded away; a path that leaves
+// it is refused with the way it leaves.
+TEST_F(PublishedPackage, FoldsDotDotThatStaysInsideAndNamesHowAPathLeaves) {
+  const struct {
+    std::string source;
+    std::string target;
+    std::string outcome;  // the first manifest line, or the problem
+  } cases[] = {
+      {"GAMES/old/../slot/", "games/./x/../slot/", "GAMES/slot/movie.swf,games\\slot\\"},
+      {"GAMES/../../up/", "", "--source leads out of its folder (\"..\" climbs"},
+      {"/GAMES/slot/", "", "--source starts with \"/\", which launchers take for a path"},
+      {"GAMES/slot/", "games\\..\\..\\", "--target leads out of its folder"},
+  };
+  for (const auto& c : cases) {
+    testing::TempDir fresh;
+    fresh.write("pkg/movie.swf", "fine");
+    PosixFiles local(fresh.path());
+    const ReleaseResult result = publish_package(
+        local, {"common", "pkg", "1", "", c.source, c.target, fresh / "pkg", fresh.path()});
+    const std::string manifest = fresh.read("common_pkg_install.xml");
+    const std::string got =
+        result.ok() ? manifest.substr(manifest.find('\n') + 1) : result.problems.front();
+    EXPECT_TRUE(got.starts_with(c.outcome)) << c.source << " " << c.target << ": " << got;
+  }
+}
+
+// The disk as the tool sees it, with one folder that cannot be listed
+// (unreadable, or on a failing disk); root reads any folder, so here the
+// refusal is played.
+class UnlistableFolder final : public PosixFiles {
+ public:
+  UnlistableFolder(const std::string& root, std::string folder)
+      : PosixFiles(root), folder_(std::move(folder)) {}
+  std::optional<std::vector<Entry>> read_folder(const std::string& path) const override {
+    if (path.ends_with(folder_)) return std::nullopt;
+    return PosixFiles::read_folder(path);
+  }
+
+ private:
+  std::string folder_;
+};
+
+TEST_F(PublishedPackage, AFolderThatCannotBeListedFailsTheReleaseByName) {
+  const Layout& layout = kLayouts[1];
+  put(layout, "movie.swf", 1, 10);
+  put(layout, "images/reel.png", 1, 10);
+  UnlistableFolder disk(served.path(), "/images");
+  const std::string folder = served / layout.served_folder;
+  const ReleaseResult result =
+      publish_package(disk, {"common", layout.package, "1", "", layout.source, "", folder,
+                             folder.substr(0, folder.rfind('/'))});
+  ASSERT_EQ(result.problems.size(), 1u);
+  EXPECT_EQ(result.problems[0], folder + "/images: the folder cannot be listed");
+  EXPECT_FALSE(served.exists("games/common_slot_mania_install.xml"));
+}
+
 TEST_F(PublishedPackage, KeepsItsHistoryReadableByLaunchers) {
   const Layout& layout = kLayouts[1];
   put(layout, "movie.swf", 1, 100);
@@ -226,7 +302,16 @@ TEST_F(PublishedPackage, KeepsItsHistoryReadableByLaunchers) {
 
   // The same label again: fine as a rerun, refused once the files differ.
   const ReleaseResult rerun = publish(layout, "10");
-  EXPECT_TRUE(rerun.ok() && rerun.already_published);
+  EXPECT_TRUE(rerun.ok() && rerun.already_published && !rerun.sums_renewed);
+  // Sums of the first form named no package: a rerun renews them, serial kept.
+  const std::string sums_name = "games/common_slot_mania_install.xml.sums";
+  const std::string sums = served.read(sums_name);
+  const std::string named = "package common_slot_mania_install.xml\n";
+  ASSERT_NE(sums.find(named), std::string::npos) << sums;
+  served.write(sums_name, sums.substr(0, sums.find(named)) +
+                              sums.substr(sums.find(named) + named.size()));
+  EXPECT_TRUE(publish(layout, "10").sums_renewed);
+  EXPECT_EQ(served.read(sums_name), sums);
   put(layout, "movie.swf", 2, 100);
   EXPECT_FALSE(publish(layout, "10").ok());
 

@@ -1,6 +1,10 @@
 #include "operator/publish_rules.hpp"
 
+#include <algorithm>
+#include <vector>
+
 #include "core/text_lines.hpp"
+#include "platform/leftover_names.hpp"
 #include "update/manifest.hpp"
 
 namespace tarvel {
@@ -37,6 +41,19 @@ std::optional<std::string> refused_character(std::string_view text) {
   return std::nullopt;
 }
 
+// The one way the path leaves its folder, in words; nothing when it stays.
+std::optional<std::string> leaving_reason(std::string_view path) {
+  if (stays_inside(path)) return std::nullopt;
+  if (path.front() == '/' || path.front() == '\\') {
+    return "starts with \"" + std::string(1, path.front()) +
+           "\", which launchers take for a path from the root";
+  }
+  if (path.find(':') != std::string_view::npos) {
+    return "holds \":\", which launchers read as a drive or a stream";
+  }
+  return "leads out of its folder (\"..\" climbs above where it starts)";
+}
+
 bool label_character(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
          c == '-' || c == '_' || c == '+';
@@ -47,8 +64,11 @@ bool label_character(char c) {
 std::optional<std::string> refused_path_reason(std::string_view relative_path) {
   if (relative_path.empty()) return "has no name";
   if (auto reason = refused_character(relative_path)) return reason;
-  if (!stays_inside(relative_path))
-    return "leads out of its folder (\"..\", \":\" or a leading \"/\")";
+  if (auto reason = leaving_reason(relative_path)) return reason;
+  if (holds_leftover_name(relative_path)) {
+    return "is named like what an interrupted download leaves (.NAME.tarvel-part, "
+           ".NAME.tarvel-resume), which launchers sweep away";
+  }
   return std::nullopt;
 }
 
@@ -63,10 +83,35 @@ std::optional<std::string> refused_label_reason(std::string_view label) {
 std::optional<std::string> refused_prefix_reason(std::string_view prefix, std::string_view what) {
   if (prefix.empty()) return std::nullopt;
   if (auto reason = refused_character(prefix)) return std::string(what) + " " + *reason;
-  if (!stays_inside(prefix)) {
-    return std::string(what) + " leads out of its folder (\"..\", \":\" or a leading \"/\")";
-  }
+  if (auto reason = leaving_reason(prefix)) return std::string(what) + " " + *reason;
   return std::nullopt;
+}
+
+std::optional<std::string> folded_path(std::string_view path) {
+  if (path.empty() || path.front() == '/' || path.front() == '\\') return std::string(path);
+  std::vector<std::string_view> kept;
+  const bool folder = path.back() == '/' || path.back() == '\\';
+  const char separator = path.find('\\') != std::string_view::npos ? '\\' : '/';
+  for (std::size_t start = 0; start < path.size();) {
+    const auto end = std::min(path.find_first_of("/\\", start), path.size());
+    const std::string_view piece = path.substr(start, end - start);
+    start = end + 1;
+    if (piece.empty() || piece == ".") continue;
+    if (piece != "..") {
+      kept.push_back(piece);
+    } else if (kept.empty()) {
+      return std::nullopt;
+    } else {
+      kept.pop_back();
+    }
+  }
+  std::string folded;
+  for (const std::string_view piece : kept) {
+    if (!folded.empty()) folded += separator;
+    folded += piece;
+  }
+  if (folder && !folded.empty()) folded += separator;
+  return folded;
 }
 
 }  // namespace tarvel

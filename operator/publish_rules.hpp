@@ -13,6 +13,11 @@ namespace tarvel {
 // and refuse anything that leaves the application directory.
 [[nodiscard]] std::optional<std::string> refused_path_reason(std::string_view relative_path);
 
+// The path with its "." pieces and each "name/.." pair taken out
+// ("GAMES/x/../slot/" gives "GAMES/slot/"), "/" or "\" between folders as
+// given; nothing when a ".." climbs above the path's start.
+[[nodiscard]] std::optional<std::string> folded_path(std::string_view path);
+
 // Why a version or mandatory label cannot go into a header line, or nothing.
 [[nodiscard]] std::optional<std::string> refused_label_reason(std::string_view label);
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string_view>
 
 #include "operator/package_release.hpp"
 #include "operator/script_movie_page.hpp"
@@ -47,7 +48,7 @@ constexpr const char* kTransferMovie =
     "prefix Err= #2 -> command retry\n"
     "prefix Err= #3 -> command exit\n";
 
-constexpr const char* kLobbyMovie =
+constexpr const char* kLobbyScript =
     "# The lobby: wait for the game status document, ask for a game, and once\n"
     "# it is installed open the cashier and leave.\n"
     "prefix game_status== -> command game_slotmania\n"
@@ -58,11 +59,11 @@ constexpr const char* kLobbyMovie =
 
 using Contents = std::vector<std::pair<std::string, std::string>>;
 
-// A movie as both kinds of screen play it: the script for the headless
-// screens, and beside it the page that plays the same script in a window.
-Contents movie(const std::string& name, const std::string& title, const char* script) {
-  return {{name + ".swf", script}, {name + ".html", script_movie_page(title, script)}};
-}
+// The lobby's movie lies in the application directory itself, the others in
+// "app-popup".
+constexpr const char* kLobbyMovie = "index";
+constexpr const char* kPagesFolder = "app-popup";
+constexpr std::string_view kPageSuffix = ".html";
 
 Contents joined(Contents first, const Contents& second) {
   first.insert(first.end(), second.begin(), second.end());
@@ -128,9 +129,13 @@ int seed_for(bool changes, int release) { return changes ? release : 1; }
 
 class SampleWriter {
  public:
-  SampleWriter(Files& files, std::string dir, std::string base_url,
+  SampleWriter(Files& files, std::string dir, std::string base_url, std::string pages,
                std::vector<std::string>& problems)
-      : files_(files), dir_(std::move(dir)), base_(std::move(base_url)), problems_(problems) {}
+      : files_(files),
+        dir_(std::move(dir)),
+        base_(std::move(base_url)),
+        pages_(std::move(pages)),
+        problems_(problems) {}
 
   bool write(int release) {
     std::error_code ignored;
@@ -159,6 +164,35 @@ class SampleWriter {
     if (!files_.write(path(relative), contents)) problems_.push_back(relative + ": cannot write");
   }
 
+  // A movie as both kinds of screen play it: the script for the headless
+  // screens, and beside it the page a window plays: the given pages' own, or
+  // one that plays the same script.
+  Contents movie(const std::string& name, const std::string& title, const char* script) {
+    return {{name + ".swf", script}, {name + ".html", page(name, title, script)}};
+  }
+
+  std::string page(const std::string& name, const std::string& title, const char* script) {
+    if (pages_.empty()) return script_movie_page(title, script);
+    const std::string folder = name == kLobbyMovie ? "" : std::string(kPagesFolder) + "/";
+    const std::string path = pages_ + "/" + folder + name + std::string(kPageSuffix);
+    const auto text = files_.read(path);
+    if (!text) problems_.push_back(path + ": cannot be read");
+    return text.value_or("");
+  }
+
+  // What the given pages load beside them (styles, scripts) goes where the
+  // pages go: into every new application directory's "app-popup".
+  void copy_page_files(const std::string& client) {
+    if (pages_.empty()) return;
+    const std::string folder = pages_ + "/" + kPagesFolder;
+    for (const Files::Entry& entry : files_.list(folder)) {
+      if (entry.kind != Files::Kind::file || entry.name.ends_with(kPageSuffix)) continue;
+      const auto bytes = files_.read(folder + "/" + entry.name);
+      if (!bytes) problems_.push_back(folder + "/" + entry.name + ": cannot be read");
+      put(client + kPagesFolder + "/" + entry.name, bytes.value_or(""));
+    }
+  }
+
   // Writes a package's files for this release and publishes it.
   void package(const std::string& folder, PackageRelease release, const Contents& contents) {
     for (const auto& [name, bytes] : contents) put(tree(folder + "/" + name), bytes);
@@ -176,7 +210,7 @@ class SampleWriter {
                           movie("transfer", "Installing the client", kTransferMovie)),
                    {{"images/login-background.png", filler("login-background", 1, 48000)}}));
     package("launcher/casino", {"common", "casino", version, "", "casino/", "", "", ""},
-            joined(movie("index", "Lobby", kLobbyMovie),
+            joined(movie(kLobbyMovie, "Lobby", kLobbyScript),
                    {{"casino/lobby-layout.txt", "rows=2\ncolumns=3\n"}}));
     package("common/files", {"", "common", version, "", "COMMON/files/", "app-popup\\", "", ""},
             {{"images/banner.png", filler("banner", seed_for(true, r), 64000)},
@@ -255,6 +289,7 @@ class SampleWriter {
     for (const Contents& files : movies) {
       for (const auto& [name, contents] : files) put(client + "app-popup/" + name, contents);
     }
+    copy_page_files(client);
   }
 
   // The sample signs every release with one key, kept beside the tree (never
@@ -279,15 +314,17 @@ class SampleWriter {
   KeyPair key_;
   std::string dir_;
   std::string base_;
+  std::string pages_;
   std::vector<std::string>& problems_;
 };
 
 }  // namespace
 
 bool write_sample_client(Files& files, const std::string& dir, int release,
-                         const std::string& base_url, std::vector<std::string>& problems) {
+                         const std::string& base_url, std::vector<std::string>& problems,
+                         const std::string& pages) {
   files.create_directory(dir);
-  return SampleWriter(files, dir, base_url, problems).write(release);
+  return SampleWriter(files, dir, base_url, pages, problems).write(release);
 }
 
 }  // namespace tarvel

@@ -29,10 +29,14 @@ inline constexpr const char* kSampleSigningKey = "update-key";
 // base_url, the language file, the first movies), and the accounts file.
 // Its movies are movie scripts that drive the whole road by themselves: log
 // in, wait for the game status document, ask for a game, open the cashier,
-// leave. A tree already in dir is replaced. False, with the problems, when
-// something could not be written.
+// leave. Beside each script lies the page a window plays: one that plays the
+// script, or, given a folder of pages laid out like web/movies ("index.html",
+// the others and what they load in "app-popup"), that folder's page. A tree
+// already in dir is replaced. False, with the problems, when something could
+// not be written.
 [[nodiscard]] bool write_sample_client(Files& files, const std::string& dir, int release,
                                        const std::string& base_url,
-                                       std::vector<std::string>& problems);
+                                       std::vector<std::string>& problems,
+                                       const std::string& pages = "");
 
 }  // namespace tarvel

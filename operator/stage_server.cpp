@@ -16,7 +16,15 @@ namespace fs = std::filesystem;
 constexpr const char* kBinaryType = "application/octet-stream";
 constexpr const char* kIndexPage = "index.html";
 constexpr std::size_t kPieceSize = 64 * 1024;
-constexpr int kKeepAliveSeconds = 2;
+// Each connection holds one of the server's threads until it ends: an idle
+// one for at most this long, one whose request stops coming (from one byte
+// to the next) for at most the read time-out, then the idle time. Loopback
+// clients send a request at once and reconnect at little cost.
+constexpr int kKeepAliveSeconds = 1;
+constexpr auto kRequestReadTimeout = std::chrono::seconds(1);
+// Enough threads that a pile of half-sent requests (a page can open many
+// connections to a loopback port) clears in seconds.
+constexpr std::size_t kServerThreads = 128;
 
 const char* content_type(const fs::path& path) {
   const std::string extension = path.extension().string();
@@ -32,6 +40,9 @@ std::optional<fs::path> file_for(const std::string& root, const std::string& req
   if (request_path.empty() || request_path.front() != '/') return std::nullopt;
   if (request_path.find('\0') != std::string::npos) return std::nullopt;
   const fs::path relative = fs::path(request_path.substr(1)).lexically_normal();
+  // "//etc/hostname" (or "/%2Fetc/hostname", decoded) is an absolute path,
+  // which would replace the root instead of going below it.
+  if (relative.has_root_path()) return std::nullopt;
   for (const fs::path& part : relative) {
     if (part == "..") return std::nullopt;
   }
@@ -134,11 +145,14 @@ StageServer::StageServer(StageOptions options, Log log)
       handlers_(std::make_unique<Handlers>(options_, log_)) {
   Handlers& h = *handlers_;
   server_->set_keep_alive_timeout(kKeepAliveSeconds);
+  server_->set_read_timeout(kRequestReadTimeout);
+  server_->new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
   // The library's default lets a second server bind a port in use (and the
   // two share its requests); a stage must find a taken port taken.
-  server_->set_socket_options([](socket_t socket) {
+  server_->set_socket_options([this](socket_t socket) {
     int yes = 1;
     ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    listening_socket_ = socket;
   });
   server_->Get(".*", [&h](const httplib::Request& request, httplib::Response& response) {
     h.serve_file(request, response);
@@ -159,6 +173,10 @@ bool StageServer::bind() {
   } else if (server_->bind_to_port("127.0.0.1", options_.port)) {
     port_ = options_.port;
   }
+  // The library listens with a backlog of 5: a burst of connections (a page
+  // opening many at once) would have the system drop the rest, each then
+  // waiting a second to try again. Listening again only makes it longer.
+  if (port_ > 0 && listening_socket_ >= 0) ::listen(listening_socket_, SOMAXCONN);
   if (port_ <= 0) {
     port_ = 0;
     error_ = options_.port == 0

@@ -61,6 +61,7 @@ class StageServer {
   std::thread thread_;
   std::string error_;
   int port_ = 0;
+  int listening_socket_ = -1;
 };
 
 }  // namespace tarvel

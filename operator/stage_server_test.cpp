@@ -4,6 +4,8 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <vector>
 
 #include "core/status.hpp"
 #include "tests/support/test_app.hpp"
@@ -53,12 +55,15 @@ TEST(StageServer, ServesFilesRangesIndexPagesAndNothingOutsideItsTree) {
   httplib::Client client("127.0.0.1", stage.server.port());
 
   struct Case {
-    const char* path;
+    std::string path;
     httplib::Headers headers;
     int status;
     std::string body;
   };
   const Case cases[] = {
+      // An absolute path, plain or encoded, stays below the tree.
+      {"/" + (dir / "secret.txt"), {}, 404, "not here\n"},
+      {"/%2F" + (dir / "secret.txt").substr(1), {}, 404, "not here\n"},
       {"/games/a.bin", {}, 200, bytes(200000)},
       {"/games/a.bin", {{"Range", "bytes=100000-100009"}}, 206, bytes(200000).substr(100000, 10)},
       {"/cashier/", {}, 200, "<html></html>"},
@@ -68,7 +73,7 @@ TEST(StageServer, ServesFilesRangesIndexPagesAndNothingOutsideItsTree) {
       {"/games/../../secret.txt", {}, 404, "not here\n"},
   };
   for (const Case& c : cases) {
-    const auto result = client.Get(c.path, c.headers);
+    const auto result = client.Get(c.path.c_str(), c.headers);
     ASSERT_TRUE(result) << c.path;
     EXPECT_EQ(result->status, c.status) << c.path;
     EXPECT_EQ(result->body, c.body) << c.path;
@@ -117,6 +122,33 @@ TEST(StageServer, CutsOffEveryNthFileAsTheLauncherSeesIt) {
   EXPECT_FALSE(download_file(t.app, every.server.url("1.bin"), "1.bin"));
   EXPECT_FALSE(t.dir.exists("1.bin"));
   EXPECT_EQ(t.app.settings().take_status().code, kStatusDownloadFailed);
+}
+
+// A page in a browser can open many connections to a loopback port; ones
+// that never finish their request hold no thread for long.
+TEST(StageServer, AnswersWhileManyRequestsStayHalfSent) {
+  testing::TempDir served;
+  served.write("x.txt", "x");
+  RunningStage stage({served.path()});
+  std::vector<int> half_sent;
+  for (int i = 0; i < 200; ++i) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(stage.server.port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::string part = "GET /x.txt HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    ASSERT_EQ(::send(fd, part.data(), part.size(), MSG_NOSIGNAL), static_cast<ssize_t>(part.size()));
+    half_sent.push_back(fd);
+  }
+  httplib::Client client("127.0.0.1", stage.server.port());
+  // Far longer than the stage needs, far shorter than a thread per request held for good.
+  client.set_read_timeout(std::chrono::seconds(30));
+  const auto result = client.Get("/x.txt");
+  for (const int fd : half_sent) ::close(fd);
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->body, "x");
 }
 
 TEST(StageServer, TwoStagesRunAtOnceAndAGivenPortThatIsTakenIsRefused) {

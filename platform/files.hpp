@@ -50,8 +50,15 @@ class Files {
   // Moves a file over another, replacing it in one step.
   virtual bool move(const std::string& from, const std::string& to) = 0;
 
-  // Entries of a folder, without "." and "..", in no particular order.
-  [[nodiscard]] virtual std::vector<Entry> list(const std::string& path) const = 0;
+  // Entries of a folder, without "." and "..", in no particular order;
+  // nothing when the folder cannot be read through to its end.
+  [[nodiscard]] virtual std::optional<std::vector<Entry>> read_folder(
+      const std::string& path) const = 0;
+
+  // The same, a folder that cannot be read counting as empty.
+  [[nodiscard]] std::vector<Entry> list(const std::string& path) const {
+    return read_folder(path).value_or(std::vector<Entry>{});
+  }
 
   // The path as the operating system spells it (separators mapped, relative
   // names made absolute), for handing to libraries that open files themselves.

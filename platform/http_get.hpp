@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/failure_cause.hpp"
+
 namespace tarvel {
 
 // Where an earlier attempt at a body left off: its first `bytes` bytes are
@@ -60,6 +62,11 @@ class HttpSink {
   // by default it drops it.
   virtual void interrupt() { abandon(); }
   virtual void abandon() = 0;
+
+  // After a call the sink refused: why, as far as it knows.
+  [[nodiscard]] virtual FailureCause failure() const {
+    return {.kind = FailureCause::Kind::local_file};
+  }
 };
 
 // Keeps a small document in memory; for manifests and settings copies that
@@ -128,6 +135,8 @@ struct HttpResult {
   };
   Outcome outcome = Outcome::transfer;
   long status = 0;  // the HTTP status, 0 when none arrived
+  // Why it failed, for every outcome but complete.
+  FailureCause cause{};
 
   [[nodiscard]] bool ok() const { return outcome == Outcome::complete; }
 };

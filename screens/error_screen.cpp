@@ -8,11 +8,13 @@ CError::CError(App& app, int code)
     : FlashScreen(app, kClassName, OnActivation::nothing), code_(code) {}
 
 void CError::show_modal(App& app, int code) {
+  app.log().note("error screen with code " + std::to_string(code));
   CError screen(app, code);
   (void)screen.show_modal_as_main();
 }
 
 WindowId CError::show_modeless(App& app, int code) {
+  app.log().note("error screen with code " + std::to_string(code));
   return open_modeless<CError>(app, app.ui().main_window(), code);
 }
 

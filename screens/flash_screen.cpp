@@ -5,7 +5,10 @@
 namespace tarvel {
 
 FlashScreen::FlashScreen(App& app, const std::string& class_name, OnActivation activation)
-    : FlashWindow(app.ui(), class_name), app_(app), activation_(activation) {}
+    : FlashWindow(app.ui(), class_name),
+      app_(app),
+      class_name_(class_name),
+      activation_(activation) {}
 
 bool FlashScreen::show_modal_as_main() {
   ui().set_main_window(window());
@@ -17,6 +20,7 @@ std::string FlashScreen::app_path(const std::string& relative) const {
 }
 
 void FlashScreen::on_init() {
+  app_.log().note("screen " + class_name_ + " opened");
   const ScreenStart start = start_values();
   set_icon_and_title(app_, window());
   place(start);
@@ -39,6 +43,8 @@ void FlashScreen::place(const ScreenStart& start) {
   if (start.window) ui().centre(window());
   if (start.remove_close) ui().remove_close_command(window());
 }
+
+void FlashScreen::on_destroyed() { app_.log().note("screen " + class_name_ + " closed"); }
 
 // The injected Escape reaches the movie through the key filter, never the
 // dialog: it tells the movie its window came to the front.

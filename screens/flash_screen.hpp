@@ -89,11 +89,14 @@ class FlashScreen : public FlashWindow {
   void on_init() override;
   void on_activate(Activation how) override;
   KeyRoute pre_translate(const KeyMessage& key) override;
+  // Screens that hear of their window's end call this one too.
+  void on_destroyed() override;
 
  private:
   void place(const ScreenStart& start);
 
   App& app_;
+  std::string class_name_;
   OnActivation activation_;
 };
 

@@ -37,6 +37,7 @@ void HtmlBrowser::on_init() {
     ui_.move_control(window_, kDefaultPage);
   }
   ui_.centre(window_);
+  app_.log().note("browser window opened at " + address_);
   browser_->navigate(address_);
 }
 

@@ -1,6 +1,7 @@
 #include "screens/index_form.hpp"
 
 #include <cctype>
+#include <utility>
 
 #include "core/probe.hpp"
 #include "core/settings_readers.hpp"
@@ -83,17 +84,14 @@ ScreenStart IndexForm::start_values() {
   return start;
 }
 
-// Every tick empties the status pair, except for a failure while an
-// installation screen is open: that screen shows it and waits for the
-// player's retry, and would otherwise never learn of it.
+// Every tick empties the status pair, except while an installation screen
+// is open: its progress and failures are that screen's to show (a failure
+// waits there for the player's retry). Results always come here.
 void IndexForm::on_timer(int timer_id) {
   (void)timer_id;
-  const Status status = app().settings().locked([](SettingsValues& v) {
-    const Status waiting = v.status;
-    const bool failure =
-        waiting.code == kStatusDownloadFailed || waiting.code == kStatusNoConnectivity;
-    if (!failure || !v.installation_screen_open) v.status = {};
-    return waiting;
+  const Status status = app().settings().locked([](SettingsValues& v) -> Status {
+    if (v.status.code != kStatusResult && v.installation_screen_open) return {};
+    return std::exchange(v.status, Status{});
   });
   if (status.code == kStatusProgress) send_text_to_movie(kProgressPrefix + status.text);
   if (status.code == kStatusResult) send_text_to_movie(status.text);
@@ -101,6 +99,18 @@ void IndexForm::on_timer(int timer_id) {
     send_text_to_movie(kMultiStatusPrefix + multi_text_ + kMultiStatusSuffix);
     multi_text_.clear();
   }
+  answer_left_request();
+}
+
+// A request whose installation screen went without a result (the player
+// left it after a failure) still gets its answer once no run is left that
+// could give it: the states as they are now.
+void IndexForm::answer_left_request() {
+  const bool owed = app().settings().locked(
+      [](const SettingsValues& v) { return v.lobby_answer_owed && !v.installation_screen_open; });
+  if (!owed) return;
+  App& app = this->app();
+  (void)app.workers().start(WorkerKind::installation, [&app] { report_game_states(app); });
 }
 
 void IndexForm::on_command(const std::string& command, const std::string& argument) {
@@ -152,10 +162,7 @@ void IndexForm::open_more_games() {
 // have to wait, and the two would race for the same language setting.
 void IndexForm::change_language(const std::string& command) {
   if (app().settings().installation_screen_open()) return refuse_while_installing();
-  app().settings().locked([&](SettingsValues& v) {
-    v.language_changed = true;
-    v.selected_language = command.substr(kLanguageCodeStart);
-  });
+  select_language(command.substr(kLanguageCodeStart));
   open_installation();
 }
 
@@ -175,7 +182,10 @@ void IndexForm::game_or_window_request(const std::string& command) {
   }
 }
 
-void IndexForm::open_installation() { open_modeless<TransferringForm>(app(), window()); }
+void IndexForm::open_installation() {
+  app().settings().set_lobby_answer_owed(true);
+  open_modeless<TransferringForm>(app(), window());
+}
 
 void IndexForm::refuse_while_installing() {
   ui().enable(window(), false);
@@ -184,9 +194,16 @@ void IndexForm::refuse_while_installing() {
 
 void IndexForm::on_request(const ParsedRequest& request) {
   if (request.name != kLanguage || request.arguments.empty()) return;
+  select_language(request.arguments.front());
+}
+
+// The language addresses follow the new language: the packages installed
+// from now on come from its folders, not from those of the login's.
+void IndexForm::select_language(const std::string& code) {
   app().settings().locked([&](SettingsValues& v) {
-    v.selected_language = request.arguments.front();
+    v.selected_language = code;
     v.language_changed = true;
+    derive_language_addresses(v);
   });
 }
 

@@ -38,8 +38,10 @@ class IndexForm final : public FlashScreen {
   void open_cashier();
   void open_more_games();
   void change_language(const std::string& command);
+  void select_language(const std::string& code);
   void game_or_window_request(const std::string& command);
   void open_installation();
+  void answer_left_request();
   // A second installation while one runs: the 405 error screen over this
   // lobby, which stays disabled until it is next activated.
   void refuse_while_installing();

@@ -25,7 +25,6 @@ constexpr const char* kCasinoPackage = "casino";
 // Game families an RNG request may need before its own package.
 constexpr std::array<std::string_view, 2> kGameFamilies = {"slot", "videopoker"};
 constexpr const char* kLinkLabel = "linkLabel";
-constexpr std::string_view kRngName = "rng";
 // The installation mode that installs missing games, and the one that also
 // installs every game in every language.
 constexpr int kInstallMissing = 1;
@@ -46,6 +45,8 @@ struct Run {
   bool rng_request = false;
   std::string game_name;
   int mode = 0;
+  // False for a report of the states alone: nothing is installed.
+  bool installs = true;
 };
 
 void set_progress(App& app, const char* kind, int index, std::optional<int> count = {}) {
@@ -67,8 +68,10 @@ std::string game_name_of(const std::string& request, bool rng) {
 
 Run begin_run(App& app) {
   return app.settings().locked([](SettingsValues& v) {
-    v.installation_finished = false;
     v.package_kind = kCommonPackageKind;
+    // What an earlier run counted is not this run's progress.
+    v.item_count = 0;
+    v.item_index = 0;
     Run run;
     run.from_lobby = v.current_screen_marker == kLobbyMarker;
     run.common_stage = !run.from_lobby || v.language_changed;
@@ -98,11 +101,11 @@ void game_families(App& app, const std::string& game_name) {
   }
 }
 
-// A game whose main package cannot be installed is reported, not a failure;
-// only its language files failing stops the run.
+// The game the player asked for: its package failing is the run's failure,
+// which the player sees on the installation screen and may retry.
 bool single_game_stage(App& app, const std::string& game_name) {
   set_progress(app, kGameKind, 0);
-  if (!install_game_package(app, game_name, kCommonGroup, kSourceGameUrl)) return true;
+  if (!install_game_package(app, game_name, kCommonGroup, kSourceGameUrl)) return false;
   app.settings().set_package_kind(kAssetKind);
   return install_game_package(app, game_name, "", kSourceGameLanguage);
 }
@@ -145,8 +148,9 @@ bool language_pass(App& app, const std::vector<LanguageEntry>& list,
   return done;
 }
 
-bool needs_install(const std::string& state, int mode) {
-  return state == kPackageMandatoryUpdate || (mode == kInstallMissing && state == kPackageInstall);
+bool needs_install(const Run& run, const std::string& state) {
+  return run.installs && (state == kPackageMandatoryUpdate ||
+                          (run.mode == kInstallMissing && state == kPackageInstall));
 }
 
 std::string reported_state(const std::string& main_state, const std::string& language_state) {
@@ -154,37 +158,32 @@ std::string reported_state(const std::string& main_state, const std::string& lan
   return main_state == kPackageMandatoryUpdate ? kPackageUpToDate : main_state;
 }
 
-std::string listed_name(const std::string& game) {
-  return game.size() > kRngName.size() && game.starts_with(kRngName) ? game.substr(kRngName.size())
-                                                                     : game;
-}
-
 // One game's state, installing what the mode asks for on the way. States are
 // not asked again after an installation: the lobby learns of it next time.
-std::optional<GameState> game_state(App& app, const std::string& game, int mode) {
-  const std::string name = listed_name(game);
+std::optional<GameState> game_state(App& app, const Run& run, const std::string& game) {
+  const std::string name = listed_game_name(game);
   const std::string main_state = game_package_status(app, kCommonGroup, name, kSourceGameUrl);
-  if (needs_install(main_state, mode)) {
+  if (needs_install(run, main_state)) {
     app.settings().set_package_kind(kGameKind);
     if (!install_game_package(app, name, kCommonGroup, kSourceGameUrl)) return std::nullopt;
   }
   const std::string language_state =
       game_package_status(app, app.settings().selected_language(), name, kSourceGameLanguage);
-  if (needs_install(language_state, mode)) {
+  if (needs_install(run, language_state)) {
     app.settings().set_package_kind(kAssetKind);
     if (!install_game_package(app, name, "", kSourceGameLanguage)) return std::nullopt;
   }
   return GameState{name, reported_state(main_state, language_state)};
 }
 
-std::optional<std::vector<GameState>> status_pass(App& app, const std::vector<std::string>& games,
-                                                  int mode) {
+std::optional<std::vector<GameState>> status_pass(App& app, const Run& run,
+                                                  const std::vector<std::string>& games) {
   std::vector<GameState> states;
   const int count = static_cast<int>(games.size());
   for (int j = 0; j < count; ++j) {
     if (tearing_down(app)) return std::nullopt;
     set_progress(app, kGameKind, j, count);
-    std::optional<GameState> state = game_state(app, games[j], mode);
+    std::optional<GameState> state = game_state(app, run, games[j]);
     if (!state) return std::nullopt;
     states.push_back(std::move(*state));
   }
@@ -204,12 +203,10 @@ const char* status_prefix(const Run& run) {
   return run.rng_request ? kRngInstallPrefix : kGameInstallPrefix;
 }
 
-void finish(App& app, const Run& run, const std::string& document) {
-  app.settings().locked([&](SettingsValues& v) {
-    v.status = {kStatusResult, status_prefix(run) + document};
-    v.installation_screen_open = false;
-    v.installation_finished = true;
-  });
+// The result, for the lobby to relay; a lobby's request is answered.
+void post_result(SettingsValues& v, const Run& run, const std::string& document) {
+  v.status = {kStatusResult, status_prefix(run) + document};
+  if (run.from_lobby) v.lobby_answer_owed = false;
 }
 
 // The screen shows what the failure left in the status pair; the probe tells
@@ -230,6 +227,30 @@ bool install_stages(App& app, const Run& run) {
     return false;
   }
   return !tearing_down(app);
+}
+
+// Every game's state and the installed languages, as the lobby reads them;
+// nothing when the run has to stop.
+std::optional<std::string> list_states(App& app, const Run& run) {
+  const std::vector<std::string> games = game_list(app);
+  const std::vector<LanguageEntry> list =
+      read_language_list(app, app.settings().application_directory() + kLanguageFileName);
+  const std::vector<std::string> installed = installed_languages(app, list);
+  if (run.installs && run.mode == kInstallEveryLanguage && !language_pass(app, list, games)) {
+    return std::nullopt;
+  }
+  const std::optional<std::vector<GameState>> states = status_pass(app, run, games);
+  if (!states) return std::nullopt;
+  return game_status_document(*states, installed);
+}
+
+// The whole run: the document, or nothing after a failure, which stop() has
+// left in the status pair for the screen to show.
+std::optional<std::string> install_and_list(App& app, const Run& run) {
+  std::optional<std::string> document;
+  if (install_stages(app, run)) document = list_states(app, run);
+  if (!document) stop(app);
+  return document;
 }
 
 }  // namespace
@@ -253,17 +274,25 @@ std::string game_status_document(const std::vector<GameState>& games,
   return document;
 }
 
-void run_installation(App& app) {
+void run_installation(App& app, InstallationRun& screen_run) {
   const Run run = begin_run(app);
-  if (!install_stages(app, run)) return stop(app);
-  const std::vector<std::string> games = game_list(app);
-  const std::vector<LanguageEntry> list =
-      read_language_list(app, app.settings().application_directory() + kLanguageFileName);
-  const std::vector<std::string> installed = installed_languages(app, list);
-  if (run.mode == kInstallEveryLanguage && !language_pass(app, list, games)) return stop(app);
-  const std::optional<std::vector<GameState>> states = status_pass(app, games, run.mode);
-  if (!states) return stop(app);
-  finish(app, run, game_status_document(*states, installed));
+  const std::optional<std::string> document = install_and_list(app, run);
+  app.settings().locked([&](SettingsValues& v) {
+    screen_run.ended = true;
+    if (!document) return;
+    post_result(v, run, *document);
+    screen_run.finished = true;
+    // A screen that is still there is about to close; one that has gone
+    // left the flag to whichever screen opened since.
+    if (!screen_run.screen_gone) v.installation_screen_open = false;
+  });
+}
+
+void report_game_states(App& app) {
+  Run run = begin_run(app);
+  run.installs = false;
+  const std::optional<std::string> document = list_states(app, run);
+  if (document) app.settings().locked([&](SettingsValues& v) { post_result(v, run, *document); });
 }
 
 }  // namespace tarvel

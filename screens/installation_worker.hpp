@@ -39,12 +39,30 @@ struct GameState {
 [[nodiscard]] std::string game_status_document(const std::vector<GameState>& games,
                                                const std::vector<std::string>& languages);
 
+// One installation run, as its worker and the screen that started it share
+// it; both read and write it under the settings record's lock only. Each
+// screen learns whether its own run finished, however many runs came after
+// it, and a run whose screen has gone leaves the installation-screen-open
+// flag to whichever screen is open now.
+struct InstallationRun {
+  bool ended = false;        // the worker is done with it, finished or not
+  bool finished = false;     // it left its result in the status pair
+  bool screen_gone = false;  // the screen that started it has closed
+};
+
 // The installation worker, run on its own thread: brings the common packages
 // (after login, or after a language change) and the requested game up to
 // date, works out every game's state and leaves the game status text in the
-// status pair (203) with installation finished set. It reaches the screens
-// only through the settings record. On a failure it probes connectivity and
-// ends, leaving 401 or 402 in the status pair for the screen to show.
-void run_installation(App& app);
+// status pair (203), with the run finished. It reaches the screens only
+// through the settings record. On a failure (the requested game's own
+// package included) it probes connectivity and ends, leaving 401 or 402 in
+// the status pair for the screen to show.
+void run_installation(App& app, InstallationRun& run);
+
+// The answer a lobby is owed for a request whose installation screen went
+// without one (the player left it after a failure): every game's state as it
+// is now, with the prefix the request asks for, as a 203 for the lobby.
+// Installs nothing.
+void report_game_states(App& app);
 
 }  // namespace tarvel

@@ -11,14 +11,8 @@ namespace {
 constexpr const char* kExit = "exit";
 constexpr const char* kValidate = "validate";
 constexpr std::size_t kValidateArguments = 3;
-constexpr const char* kLanguageFolder = "language/";
 // The one result value that is a login; "00" or " 0" are not.
 constexpr const char* kLoginAccepted = "0";
-
-// Where a language's files lie below a base address: base/language/<code>/.
-std::string language_address(const std::string& base, const std::string& code) {
-  return base + kLanguageFolder + code + "/";
-}
 
 void store_credentials(Settings& settings, const std::string& user_name,
                        const std::string& password, const std::string& language) {
@@ -26,13 +20,6 @@ void store_credentials(Settings& settings, const std::string& user_name,
     v.user_name = user_name;
     v.password = password;
     v.selected_language = language;
-  });
-}
-
-void store_language_addresses(Settings& settings) {
-  settings.locked([](SettingsValues& v) {
-    v.game_language_address = language_address(v.game_url, v.selected_language);
-    v.common_language_address = language_address(v.common_url, v.selected_language);
   });
 }
 
@@ -70,6 +57,9 @@ void CCorvaneDlg::on_command(const std::string& command, const std::string& argu
 
 void CCorvaneDlg::on_request(const ParsedRequest& request) {
   if (request.name != kExit && !public_host_probe(app())) {
+    // The movie is told here; the 402 the probe posted must not reach the
+    // installation screen after a later login, as if that line were down.
+    (void)app().settings().take_status();
     send_text_to_movie(error_text(kStatusNoConnectivity));
     return;
   }
@@ -80,6 +70,7 @@ void CCorvaneDlg::on_request(const ParsedRequest& request) {
 void CCorvaneDlg::validate(const std::string& user_name, const std::string& password,
                            const std::string& language) {
   store_credentials(app().settings(), user_name, password, language);
+  app().log().keep_secret(password);
   // The movie checks for empty fields itself; there is nothing to say here.
   if (user_name.empty() || password.empty()) return;
   app().settings().set_login_properties("");
@@ -93,7 +84,7 @@ void CCorvaneDlg::validate(const std::string& user_name, const std::string& pass
     send_text_to_movie(error_text(kErrorLoginFailed));
     return;
   }
-  store_language_addresses(app().settings());
+  app().settings().locked(derive_language_addresses);
   login_succeeded_ = true;
 }
 

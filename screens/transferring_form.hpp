@@ -1,6 +1,9 @@
 #pragma once
 
+#include <memory>
+
 #include "screens/flash_screen.hpp"
+#include "screens/installation_worker.hpp"
 
 namespace tarvel {
 
@@ -18,7 +21,7 @@ class TransferringForm final : public FlashScreen {
   static constexpr int kConnectivityTimerId = 2;
   static constexpr int kConnectivityTimerPeriodMs = 10000;
 
-  explicit TransferringForm(App& app);
+  explicit TransferringForm(App& app) : FlashScreen(app, kClassName, OnActivation::nothing) {}
   ~TransferringForm() override;
   TransferringForm(const TransferringForm&) = delete;
   TransferringForm& operator=(const TransferringForm&) = delete;
@@ -35,6 +38,10 @@ class TransferringForm final : public FlashScreen {
   void start_worker();
   void relay_status();
   void retry();
+  // Whether this screen's own run (not an earlier screen's) still works, and
+  // whether it finished.
+  [[nodiscard]] bool own_run_working();
+  [[nodiscard]] bool own_run_finished();
   // Opens the lobby the first time; from a lobby the screen just closes.
   void leave();
 
@@ -45,6 +52,9 @@ class TransferringForm final : public FlashScreen {
   // went on after its screen closed); the status timer starts this screen's
   // worker as soon as that one has ended.
   bool worker_waiting_ = false;
+  // The run this screen started last, shared with its worker, which may
+  // outlive the screen.
+  std::shared_ptr<InstallationRun> run_;
 };
 
 }  // namespace tarvel

@@ -89,11 +89,17 @@ bool build_login_properties(App& app, ServerRequest& request, std::string_view c
   (void)app.files().create_directory(kLoginErrorFolder);
   const auto ticket = ticket_line(copy);
   if (!ticket) return true;
+  // The ticket logs the player in: it goes nowhere but to the lobby.
+  app.log().keep_secret(ticket->substr(0, ticket->find(kPropertiesClose)));
   const SettingsValues v = app.settings().snapshot();
   const std::string root = server_root(read_config_value(app, kServerUrlName));
   const auto list = app.files().read(v.application_directory + kLanguageFileName);
   const auto language = language_path_in(list.value_or(""), v.selected_language);
-  if (!language) return false;
+  if (!language) {
+    app.log().cause(std::string(kLanguageFileName) + ": the entry of \"" + v.selected_language +
+                    "\" ends right after lang, so the login cannot go on");
+    return false;
+  }
   request.language_path = *language;
   app.settings().set_login_properties(login_properties_document(*ticket, v, root, *language));
   return true;
@@ -105,11 +111,18 @@ bool analyse_response(App& app, ServerRequest& request) {
   request.tokens.insert(request.tokens.end(), tokens.begin(), tokens.end());
   (void)app.files().write(kResponseCopyName, copy);
   if (request.tokens.size() <= kResultTokenIndex) {
+    app.log().cause(read_config_value(app, kServerUrlName) +
+                    ": the answer is not the request service's XML");
     write_login_error_file(app);
     return true;
   }
   const auto result = login_result_value(request);
-  if (!result || decimal_prefix(*result) != 0) return true;
+  if (!result || decimal_prefix(*result) != 0) {
+    app.log().note("login of " + app.settings().user_name() + " refused: result \"" +
+                   result.value_or("") + "\"");
+    return true;
+  }
+  app.log().note("login of " + app.settings().user_name() + " accepted");
   return build_login_properties(app, request, copy);
 }
 

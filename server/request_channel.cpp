@@ -1,6 +1,7 @@
 #include "server/request_channel.hpp"
 
 #include "core/app.hpp"
+#include "core/failure_words.hpp"
 #include "core/settings_readers.hpp"
 
 namespace tarvel {
@@ -109,9 +110,17 @@ WideText decode_response(std::string_view bytes) {
 
 std::optional<WideText> post_request(App& app, std::string_view request_text) {
   const std::string address = read_config_value(app, kServerUrlName);
-  const auto body = app.http_post().post(address, to_utf8(request_text));
-  if (!body) return std::nullopt;
-  return decode_response(*body);
+  const PostAnswer answer = app.http_post().exchange(address, to_utf8(request_text));
+  if (!answer.body) {
+    app.log().cause(address == kConfigNotFound
+                        ? std::string(kConfigFileName) + " names no " + kServerUrlName +
+                              ": the request service cannot be reached"
+                        : failure_line(address, answer.cause));
+    return std::nullopt;
+  }
+  app.log().note("POST " + address + ": " + status_words(answer.status) + ", " +
+                 counted(answer.body->size(), "byte"));
+  return decode_response(*answer.body);
 }
 
 }  // namespace tarvel

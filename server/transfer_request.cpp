@@ -16,7 +16,6 @@ constexpr std::string_view kRequestHead =
 constexpr std::string_view kDateOpen = "<properties name=\"date\">";
 constexpr std::string_view kSignOpen = "<properties name=\"sign\">";
 constexpr std::string_view kRequestTail = "</element></request>";
-constexpr const char* kKeyName = "Key";
 
 // Past "ticket", the closing quote of the name and the ">" of the tag.
 constexpr std::size_t kTicketValueOffset = 8;
@@ -130,6 +129,7 @@ std::string build_game_link(App& app, ServerRequest& request, std::string_view a
   if (found != std::string::npos) {
     response.erase(0, std::min(found + kTicketValueOffset, response.size()));
     ticket = response.substr(0, response.find(kPropertiesClose));
+    app.log().keep_secret(ticket);
   }
   const SettingsValues v = app.settings().snapshot();
   std::string link(address);

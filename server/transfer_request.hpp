@@ -11,6 +11,10 @@ class App;
 class Clock;
 struct UtcTime;
 
+// The configuration value that holds the key shared with the request
+// service, which signs transfer requests: a secret.
+inline constexpr const char* kKeyName = "Key";
+
 // The current UTC date as year, two-digit month and two-digit day
 // ("20170305"); the second form for a date already read.
 [[nodiscard]] std::string current_date_text(const Clock& clock);

@@ -204,12 +204,13 @@ TEST(TarvelProgram, VerifyReportsWhatBrokeAndRepairFetchesOnlyThat) {
                   .ok());
   testing::TestApp t;
   t.app.settings().set_game_url(server.url("games/"));
+  t.dir.write("setup.xml", "game_url=" + server.url("games/") + "\n");
   ASSERT_TRUE(install_game_package(t.app, "slot", "common", kSourceGameUrl));
   testing::TempDir scratch;
 
   const LauncherRun clean = run_launcher(t.dir.path(), scratch, "--verify");
   EXPECT_EQ(clean.exit_code, 0) << clean.transcript;
-  EXPECT_NE(clean.transcript.find("checked 2 files (100005 bytes) of 1 packages: all as installed"),
+  EXPECT_NE(clean.transcript.find("checked 2 files (100005 bytes) of 1 package: all as installed"),
             std::string::npos)
       << clean.transcript;
 
@@ -218,12 +219,12 @@ TEST(TarvelProgram, VerifyReportsWhatBrokeAndRepairFetchesOnlyThat) {
   const LauncherRun broken = run_launcher(t.dir.path(), scratch, "--verify");
   EXPECT_EQ(broken.exit_code, 1);
   EXPECT_TRUE(testing::in_order(broken.transcript,
-                       {"missing: games\\slot\\slot.swf", "a repair fetches 1 files, 5 bytes"}))
+                       {"missing: games\\slot\\slot.swf", "a repair fetches 1 file, 5 bytes"}))
       << broken.transcript;
 
   const LauncherRun repair = run_launcher(t.dir.path(), scratch, "--repair");
   EXPECT_EQ(repair.exit_code, 0) << repair.transcript;
-  EXPECT_NE(repair.transcript.find("repaired 1 of 1 files"), std::string::npos);
+  EXPECT_NE(repair.transcript.find("repaired 1 of 1 file"), std::string::npos);
   EXPECT_EQ(t.dir.read("games/slot/slot.swf"), "movie");
   const auto requests = server.requests();
   ASSERT_EQ(requests.size(), before + 1) << "only the broken file";

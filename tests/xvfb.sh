@@ -1,10 +1,12 @@
 # Sourced by scripts that open real windows: a private X display of their own.
 # start_xvfb <folder>: starts Xvfb, exports DISPLAY once it takes connections.
 # stop_xvfb: ends it (safe to call when none was started).
+# The server also ends when the script does, however it ends (killed too).
 xvfb_pid=
 start_xvfb() {
   mkfifo "$1/display"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$1/display" >/dev/null 2>&1 &
+  setpriv --pdeathsig TERM -- \
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$1/display" >/dev/null 2>&1 &
   xvfb_pid=$!
   local number
   read -r -t 20 number < "$1/display" || return 1

@@ -34,7 +34,9 @@ std::string installed_label(App& app, const CommonPackage& package) {
 }
 
 bool update_installed(App& app, const CommonPackage& package) {
-  if (!is_plain_file_name(package.update_name)) return install_failed(app);
+  if (!is_plain_file_name(package.update_name)) {
+    return refused_setting(app, "common_update", package.update_name);
+  }
   const std::string temp = app.settings().temp_manifest_name();
   if (!download_file(app, package.source.manifest_base + package.update_name, temp)) return false;
   return apply_package_update(app, package.source, package.install_name, package.update_name,
@@ -48,7 +50,9 @@ bool install_common_package(App& app) {
   // Each branch checks only the names it uses: a setup.xml without a
   // common_update line leaves that name empty, and a first installation
   // never needs it.
-  if (!is_plain_file_name(package.install_name)) return install_failed(app);
+  if (!is_plain_file_name(package.install_name)) {
+    return refused_setting(app, "common_install", package.install_name);
+  }
   const bool installed = can_be_opened(app, package.install_name);
   app.settings().set_package_kind(kCommonPackageKind);
   return installed ? update_installed(app, package)

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "core/app.hpp"
+#include "core/failure_words.hpp"
 #include "core/probe.hpp"
 #include "core/settings_readers.hpp"
 #include "platform/http_get.hpp"
@@ -27,7 +28,7 @@ constexpr long kHttpGone = 410;
 constexpr std::size_t kDocumentLimitBytes = std::size_t{64} << 20;
 // The settings file is never deleted ahead of its download: a failed fetch
 // must leave the launcher's settings in place.
-constexpr const char* kKeptOnFailure = "setup.xml";
+constexpr const char* kSettingsFile = "setup.xml";
 
 std::string progress_line(const SettingsValues& v) {
   return std::to_string(v.item_index) + "," + std::to_string(v.item_count) + "," + v.package_kind +
@@ -41,23 +42,48 @@ void post_progress(Settings& settings) {
   });
 }
 
-void count_success(Settings& settings) {
-  settings.locked([](SettingsValues& v) {
-    if (v.item_count > 0) ++v.item_index;
-  });
+// One more item of the list done. The index never passes the count: the
+// documents fetched after a list (update manifests, status queries) add to
+// it too, and a line like "6,5" would show more than all of it done.
+void count_item(SettingsValues& v) {
+  if (v.item_count > 0 && v.item_index < v.item_count) ++v.item_index;
 }
 
-bool kept_on_failure(const std::string& local_path) {
-  return local_path.find(kKeptOnFailure) != std::string::npos;
+void count_success(Settings& settings) { settings.locked(count_item); }
+
+// What a download writes: one of the documents the launcher reads its
+// labels and settings from (manifests, the status query's copy, the
+// relocation and settings files), or a file of a package.
+enum class Target { document, package_file };
+
+// Which targets a failed download leaves absent. A document goes: its
+// readers take a missing one as empty, which is how a failed fetch of a
+// manifest reads as "no labels"; only setup.xml stays, so that the launcher
+// keeps its settings. A package's file keeps its installed content until the
+// new content has arrived whole and checked: a failed update must not break
+// a game the player could play before.
+bool failure_removes(Target target, const std::string& local_path) {
+  return target == Target::document && local_path.find(kSettingsFile) == std::string::npos;
 }
+
+// How a failed download is told: its cause on standard error and in the
+// support log, or in the log alone.
+enum class OnFailure { tell, log_only };
 
 // A failure with the network up is a download failure; without it the probe
 // has already reported the missing connection.
-void report_failure(App& app, const std::string& address, bool message_box) {
+void report_failure(App& app, const std::string& address, const HttpResult& result,
+                    bool message_box, OnFailure on_failure = OnFailure::tell) {
   // A launcher that is ending stopped the transfer itself: there is no one
   // left to tell, and neither the probe's wait nor a message box may hold up
   // the player's exit.
   if (app.workers().stop_requested()) return;
+  const std::string line = failure_line(address, result.cause);
+  if (on_failure == OnFailure::tell) {
+    app.log().cause(line);
+  } else {
+    app.log().note("GET " + line);
+  }
   if (public_host_probe(app)) {
     app.settings().set_status(kStatusDownloadFailed, error_text(kStatusDownloadFailed));
   }
@@ -97,24 +123,27 @@ class ListProgress final : public BatchObserver {
   bool finished(std::size_t index, const HttpResult& result) override {
     if (!result.ok()) {
       failed_ = index;
+      failure_ = result;
       return false;
     }
     const bool more = ++done_ < total_;
     settings_.locked([&](SettingsValues& v) {
       if (v.item_count <= 0) return;
-      ++v.item_index;
+      count_item(v);
       // What a list fetched one by one shows before each further file.
       if (more) v.status = {kStatusProgress, progress_line(v)};
     });
     return true;
   }
   [[nodiscard]] std::optional<std::size_t> failed() const { return failed_; }
+  [[nodiscard]] const HttpResult& failure() const { return failure_; }
 
  private:
   Settings& settings_;
   const std::size_t total_;
   std::size_t done_ = 0;
   std::optional<std::size_t> failed_;
+  HttpResult failure_;
 };
 
 // Keeps a document in memory up to a limit: a hostile server's endless one
@@ -132,23 +161,48 @@ class LimitedSink final : public HttpSink {
   }
   bool commit() override { return true; }
   void abandon() override { body_.clear(); }
+  [[nodiscard]] FailureCause failure() const override {
+    return {.kind = FailureCause::Kind::too_large};
+  }
   std::string& body() { return body_; }
 
  private:
   std::string body_;
 };
 
+// download_file, with the failure told as asked.
+bool download_told(App& app, const std::string& address, const std::string& local_path,
+                   OnFailure on_failure) {
+  if (failure_removes(Target::document, local_path)) app.files().remove_file(local_path);
+  post_progress(app.settings());
+  const DownloadMode mode = download_mode(app.settings().first_log());
+  const std::string target = app.files().native_path(local_path);
+  const HttpResult result = app.http_get().get_file(address + request_suffix(app, mode.method),
+                                                    transfer_options(app, mode.method), target);
+  if (!result.ok()) {
+    report_failure(app, address, result, mode.message_box, on_failure);
+    return false;
+  }
+  app.log().note("GET " + address + ": saved as " + local_path);
+  count_success(app.settings());
+  return true;
+}
+
 }  // namespace
 
-Fetched fetch_document(App& app, const std::string& address, std::string& body) {
+Fetched fetch_document(App& app, const std::string& address, std::string& body,
+                       std::string* why) {
   const DownloadMode mode = download_mode(app.settings().first_log());
   LimitedSink sink;
   const HttpResult result = app.http_get().get(address + request_suffix(app, mode.method),
                                                transfer_options(app, mode.method), sink);
   if (result.ok()) {
+    app.log().note("GET " + address + ": " + std::to_string(sink.body().size()) + " bytes");
     body = std::move(sink.body());
     return Fetched::found;
   }
+  app.log().note("GET " + failure_line(address, result.cause));
+  if (why != nullptr) *why = failure_words(result.cause);
   const bool missing = result.outcome == HttpResult::Outcome::status &&
                        (result.status == kHttpNotFound || result.status == kHttpGone);
   return missing ? Fetched::missing : Fetched::failed;
@@ -172,20 +226,11 @@ std::string direct_query(const UtcTime& now) {
 }
 
 bool download_file(App& app, const std::string& address, const std::string& local_path) {
-  if (!kept_on_failure(local_path)) app.files().remove_file(local_path);
-  post_progress(app.settings());
-  const DownloadMode mode = download_mode(app.settings().first_log());
-  const std::string target = app.files().native_path(local_path);
-  const bool done = app.http_get()
-                        .get_file(address + request_suffix(app, mode.method),
-                                  transfer_options(app, mode.method), target)
-                        .ok();
-  if (!done) {
-    report_failure(app, address, mode.message_box);
-    return false;
-  }
-  count_success(app.settings());
-  return true;
+  return download_told(app, address, local_path, OnFailure::tell);
+}
+
+bool download_optional_file(App& app, const std::string& address, const std::string& local_path) {
+  return download_told(app, address, local_path, OnFailure::log_only);
 }
 
 bool download_files(App& app, const std::vector<FileDownload>& files) {
@@ -201,14 +246,15 @@ bool download_files(App& app, const std::vector<FileDownload>& files) {
   ListProgress progress(app.settings(), files.size());
   if (app.http_get().get_files(transfers, transfer_options(app, mode.method),
                                app.settings().max_connections(), progress)) {
+    app.log().note("GET " + counted(files.size(), "file") + ", the first " + files.front().address);
     return true;
   }
   const std::optional<std::size_t> failed = progress.failed();
-  // As if deleted before its transfer, like a single download's target.
-  if (failed && !kept_on_failure(files[*failed].local_path)) {
+  if (failed && failure_removes(Target::package_file, files[*failed].local_path)) {
     app.files().remove_file(files[*failed].local_path);
   }
-  report_failure(app, failed ? files[*failed].address : std::string(), mode.message_box);
+  report_failure(app, failed ? files[*failed].address : std::string(), progress.failure(),
+                 mode.message_box);
   return false;
 }
 

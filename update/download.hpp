@@ -31,12 +31,19 @@ struct DownloadMode {
 // to the application directory). True when the whole body arrived and the file
 // is in place. Posts progress before the transfer and advances the item index
 // after a success; on failure the status pair says why (401 download failed,
-// or 402 from the connectivity probe). A path containing "setup.xml" keeps its
-// previous file when the download fails; any other target is gone. Once the
-// launcher tears down (its workers are asked to stop), a transfer ends within
-// about a second and fails without a report.
+// or 402 from the connectivity probe), and the cause is told. For the
+// documents it fetches (manifests, settings) a path containing "setup.xml"
+// keeps its previous file when the download fails; any other target is gone.
+// Once the launcher tears down (its workers are asked to stop), a transfer
+// ends within about a second and fails without a report.
 [[nodiscard]] bool download_file(App& app, const std::string& address,
                                  const std::string& local_path);
+
+// download_file for a file the caller does well without (a package's update
+// manifest, say): a failure does all download_file's failure does, but its
+// cause goes to the support log alone.
+[[nodiscard]] bool download_optional_file(App& app, const std::string& address,
+                                          const std::string& local_path);
 
 // How fetching a small document ended.
 enum class Fetched {
@@ -46,9 +53,11 @@ enum class Fetched {
 };
 
 // Fetches a small document (at most 64 MiB) into memory, with the transfer
-// settings of download_file. Posts no progress and reports nothing: the
-// caller decides what a missing or failed document means.
-[[nodiscard]] Fetched fetch_document(App& app, const std::string& address, std::string& body);
+// settings of download_file. Posts no progress and tells nothing beyond the
+// log: the caller decides what a missing or failed document means. why,
+// when given, gets the cause in words.
+[[nodiscard]] Fetched fetch_document(App& app, const std::string& address, std::string& body,
+                                     std::string* why = nullptr);
 
 // One file of a list: where it comes from and where it goes.
 struct FileDownload {
@@ -64,8 +73,9 @@ struct FileDownload {
 // rename. The item index rises by one as each file completes, and while
 // files remain the progress line shows how many are done. The first failure
 // stops the list: nothing more starts, transfers still running are
-// cancelled, the failed file's target is gone (as download_file leaves it),
-// and the status pair and message box report it as download_file does; a
+// cancelled, every target keeps what it held (a file appears only whole and
+// checked), and the status pair and message box report it as download_file
+// does; a
 // launcher that tears down ends the list as it ends a single download.
 // True when every file arrived.
 [[nodiscard]] bool download_files(App& app, const std::vector<FileDownload>& files);

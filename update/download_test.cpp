@@ -68,6 +68,14 @@ TEST_F(DownloadTest, ProgressFromTheSecondFileOfAList) {
   ASSERT_TRUE(download("pkg/b.swf", "b.swf"));
   EXPECT_EQ(settings().take_status(), (Status{202, "1,5,common,en"}));
   EXPECT_EQ(settings().item_index(), 2);
+
+  // Documents fetched once a list is done never count past it.
+  settings().set_item_count(2);
+  for (const char* file : {"a.swf", "b.swf"}) {
+    ASSERT_TRUE(download(std::string("pkg/") + file, file));
+  }
+  EXPECT_EQ(settings().take_status(), (Status{202, "2,2,common,en"}));
+  EXPECT_EQ(settings().item_index(), 2);
 }
 
 TEST_F(DownloadTest, FailureKeepsTheIndexAndReports401) {

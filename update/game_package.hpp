@@ -20,6 +20,10 @@ inline constexpr const char* kPackageMandatoryUpdate = "mupdate";
 inline constexpr const char* kPackageUpdate = "update";
 inline constexpr const char* kPackageUpToDate = "uptodate";
 
+// The package of a game the lobby lists: "rng" in front of a name marks a
+// game of the random-number kind, whose package has the name without it.
+[[nodiscard]] std::string listed_game_name(const std::string& game);
+
 // Base address of a package's manifests for a source code, from the settings.
 [[nodiscard]] std::string package_base_address(App& app, int source_code);
 

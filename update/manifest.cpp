@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
@@ -10,6 +9,7 @@
 #include "core/app.hpp"
 #include "core/settings_readers.hpp"
 #include "core/text_lines.hpp"
+#include "platform/leftover_names.hpp"
 #include "update/download.hpp"
 #include "update/package_files.hpp"
 #include "update/release_check.hpp"
@@ -89,6 +89,12 @@ bool safe_file_name(std::string_view name) {
          (name.empty() || name.find_first_not_of(". ") != std::string_view::npos);
 }
 
+// A file or folder named like a download's leftover would be swept away
+// after every installation: installed, then gone, never converging.
+bool sweep_keeps(std::string_view folder, std::string_view file_name) {
+  return !holds_leftover_name(folder) && !is_leftover_name(file_name);
+}
+
 // One entry line cut into its entry; accepted is false when its folder or
 // file name would lead out of the application directory or holds a control
 // character. An empty file name adds no entry, though its folders are still
@@ -109,7 +115,8 @@ EntryLine split_entry_line(std::string_view line) {
   // With dot-only names refused, no folder and name can join into "..".
   parts.accepted = !has_control_character(source) &&
                    !has_control_character(parts.entry.target_folder) &&
-                   stays_inside(parts.entry.target_folder) && safe_file_name(file_name);
+                   stays_inside(parts.entry.target_folder) && safe_file_name(file_name) &&
+                   sweep_keeps(parts.entry.target_folder, file_name);
   if (!parts.accepted || file_name.empty()) return parts;
   parts.entry.file_name = file_name;
   parts.entry.remote_path = source;
@@ -147,16 +154,15 @@ class EntryReader {
   bool report(const std::string& manifest_path) const {
     const std::string manifest = printable(manifest_path);
     for (const std::string& line : shown_) {
-      std::fprintf(stderr, "tarvel: %s: refused the line \"%s\"\n", manifest.c_str(),
-                   printable(line).c_str());
+      app_.log().cause(manifest + ": refused the line \"" + printable(line) + "\"");
     }
     if (refused_ > shown_.size()) {
-      std::fprintf(stderr, "tarvel: %s: refused %zu more lines\n", manifest.c_str(),
-                   refused_ - shown_.size());
+      app_.log().cause(manifest + ": refused " + std::to_string(refused_ - shown_.size()) +
+                       " more lines");
     }
     if (too_many_) {
-      std::fprintf(stderr, "tarvel: %s: lists more than %zu files, refused\n", manifest.c_str(),
-                   kEntryLimit);
+      app_.log().cause(manifest + ": lists more than " + std::to_string(kEntryLimit) +
+                       " files, refused");
     }
     return refused_ == 0 && !too_many_;
   }
@@ -201,8 +207,8 @@ class EntryReader {
 bool read_for_install(App& app, const std::string& path, std::string& text) {
   std::optional<std::string> read = manifest_text(app, path);
   if (!read) {
-    std::fprintf(stderr, "tarvel: %s: larger than %zu MiB, refused\n", printable(path).c_str(),
-                 kManifestLimitBytes >> 20);
+    app.log().cause(printable(path) + ": larger than " + std::to_string(kManifestLimitBytes >> 20) +
+                    " MiB, refused");
     return false;
   }
   text = std::move(*read);
@@ -213,7 +219,7 @@ bool download_entries(App& app, const EntryList& entries, const std::string& loc
                       const std::string& address_base, const std::string& manifest_path,
                       const Sums* sums) {
   std::vector<EntryTransfer> transfers = entry_transfers(app, entries, local_base, address_base);
-  if (sums != nullptr && !attach_body_checks(*sums, entries, transfers, manifest_path)) {
+  if (sums != nullptr && !attach_body_checks(app, *sums, entries, transfers, manifest_path)) {
     return install_failed(app);
   }
   return download_files(app, transfers);
@@ -267,8 +273,10 @@ int count_entry_lines(std::string_view text) {
 }
 
 std::string read_version_label(App& app, const std::string& path) {
-  return last_label(file_text(app, path), kVersionMarker);
+  return version_label(file_text(app, path));
 }
+
+std::string version_label(std::string_view text) { return last_label(text, kVersionMarker); }
 
 std::string read_mandatory_label(App& app, const std::string& path) {
   return last_label(file_text(app, path), kMandatoryMarker);
@@ -427,6 +435,7 @@ bool install_manifest_delta(App& app, EntryList& entries, const std::string& man
   entries.clear();
   if (installed_label == server_label) return true;
   if (!read_delta_entries(app, manifest_path, installed_label, entries)) return install_failed(app);
+  if (sums != nullptr) entries = entries_still_released(*sums, entries);
   return download_entries(app, entries, local_base, address_base, manifest_path, sums);
 }
 

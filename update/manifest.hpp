@@ -39,6 +39,7 @@ void count_entries(App& app, const std::string& path);
 
 // The same readers over text already in memory.
 [[nodiscard]] std::string last_label(std::string_view text, std::string_view marker);
+[[nodiscard]] std::string version_label(std::string_view text);
 [[nodiscard]] std::string version_type_of(std::string_view text);
 [[nodiscard]] int count_entry_lines(std::string_view text);
 
@@ -130,8 +131,9 @@ using EntryTransfer = FileDownload;
                                          const Sums* sums = nullptr);
 
 // Downloads what the update manifest lists after the installed version;
-// nothing when the two labels are equal. False at the first failed download,
-// or when the manifest is refused as above.
+// nothing when the two labels are equal. With sums, what the release no
+// longer holds is left out (see entries_still_released). False at the first
+// failed download, or when the manifest is refused as above.
 [[nodiscard]] bool install_manifest_delta(
     App& app, EntryList& entries, const std::string& manifest_path, const std::string& local_base,
     const std::string& address_base, const std::string& installed_label,

@@ -148,7 +148,10 @@ TEST_F(EntryHandling, HostileLinesAreRefused) {
        Strings{"a/x.swf,..\\" + escape + "\\", "a/x.swf,games\\..\\..\\" + escape + "\\",
                "a/x.swf," + t.dir.path() + "\\..\\" + escape + "\\", "a/x.swf,C:\\" + escape + "\\",
                "a/x.swf,a/../../" + escape + "/", "a/..,games\\", "a\\..,", "a/x:y.swf,f\\",
-               "a/.,.", "a/.,games\\.", "a/.,"}) {
+               "a/.,.", "a/.,games\\.", "a/.,",
+               // Named like a download's leftover: swept away after every install.
+               "a/.x.swf.tarvel-part,games\\", "a/.x.tarvel-resume,", "a/.tarvel-part-1,",
+               "a/x.swf,games\\.g.tarvel-part\\"}) {
     EXPECT_EQ(handle(line), EntryList{}) << line;
     EXPECT_FALSE(accepted) << line;
   }

@@ -1,5 +1,6 @@
 #include "update/package_files.hpp"
 
+#include "core/settings_readers.hpp"
 #include "core/status.hpp"
 #include "update/download.hpp"
 #include "update/manifest.hpp"
@@ -10,6 +11,21 @@ namespace tarvel {
 bool install_failed(App& app) {
   app.settings().set_status(kStatusDownloadFailed, error_text(kStatusDownloadFailed));
   return false;
+}
+
+bool install_failed(App& app, const std::string& why) {
+  app.log().cause(why);
+  return install_failed(app);
+}
+
+bool refused_setting(App& app, const char* key, const std::string& value) {
+  const std::string settings = kSettingsFileName;
+  if (value.empty()) {
+    return install_failed(app, settings + " has no " + key + "= line, so the package it names " +
+                                   "cannot be installed");
+  }
+  return install_failed(app, settings + ": " + key + "=" + printable(value) +
+                                 " is not a plain file name, refused");
 }
 
 std::string installed_record_name(const std::string& install_name) {
@@ -23,7 +39,7 @@ bool install_package_from_scratch(App& app, const PackageSource& source,
   if (!download_file(app, address, temp)) return false;
   const std::string record = installed_record_name(install_name);
   std::optional<Sums> sums;
-  if (!fetch_release_sums(app, address, temp, record, sums)) return false;
+  if (!fetch_release_sums(app, install_name, address, temp, record, sums)) return false;
   count_entries(app, temp);
   EntryList entries;
   if (!install_full_manifest(app, entries, temp, source.directory, source.url,
@@ -33,7 +49,9 @@ bool install_package_from_scratch(App& app, const PackageSource& source,
   record_installed(app, record, sums, entries,
                    entry_transfers(app, entries, source.directory, source.url), true);
   // Renamed over the target in one step: the manifest appears only complete.
-  if (!app.files().move(temp, source.directory + install_name)) return install_failed(app);
+  if (!app.files().move(temp, source.directory + install_name)) {
+    return install_failed(app, install_name + ": the manifest could not be put in place");
+  }
   return true;
 }
 
@@ -45,7 +63,8 @@ bool apply_package_update(App& app, const PackageSource& source, const std::stri
   if (manifest_holds_label(app, temp, installed_label)) {
     const std::string record = installed_record_name(install_name);
     std::optional<Sums> sums;
-    if (!fetch_release_sums(app, source.manifest_base + update_name, temp, record, sums)) {
+    if (!fetch_release_sums(app, install_name, source.manifest_base + update_name, temp, record,
+                            sums)) {
       return false;
     }
     count_entries(app, temp);
@@ -64,7 +83,9 @@ bool apply_package_update(App& app, const PackageSource& source, const std::stri
   }
   // One rename replaces the old record of the installed version: there is no
   // moment without one.
-  if (!app.files().move(temp, update_name)) return install_failed(app);
+  if (!app.files().move(temp, update_name)) {
+    return install_failed(app, update_name + ": the manifest could not be put in place");
+  }
   return true;
 }
 

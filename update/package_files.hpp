@@ -33,6 +33,12 @@ inline constexpr const char* kUpdateKind = "update";
 // failed download, since the screens show the player only what that pair
 // says. Always false.
 [[nodiscard]] bool install_failed(App& app);
+// The same, after telling why on standard error and in the log.
+[[nodiscard]] bool install_failed(App& app, const std::string& why);
+
+// For a manifest name that setup.xml's key gives and that is not a plain
+// file name (or no name at all): says which and fails as install_failed.
+[[nodiscard]] bool refused_setting(App& app, const char* key, const std::string& value);
 
 // The name of the record of what was installed of a package (see
 // release_check.hpp), beside its installation manifest.

@@ -1,6 +1,5 @@
 #include "update/release_check.hpp"
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "core/app.hpp"
@@ -16,10 +15,9 @@ constexpr std::string_view kVersionKey = "version ";
 constexpr std::string_view kSerialKey = "serial ";
 constexpr std::string_view kFileKey = "file ";
 
-// Names the refusal on standard error. Always false.
-bool refuse(const std::string& what, const std::string& why) {
-  std::fprintf(stderr, "tarvel: %s: %s, refused\n", printable(what).c_str(),
-               printable(why).c_str());
+// Names the refusal on standard error and in the log. Always false.
+bool refuse(App& app, const std::string& what, const std::string& why) {
+  app.log().cause(printable(what) + ": " + printable(why) + ", refused");
   return false;
 }
 
@@ -33,48 +31,30 @@ std::uint64_t installed_serial(App& app, const std::string& record_name) {
 
 // The sums file's text, fetched, with its signature checked when a key asks
 // for one. Empty (and true) when the server has none and no key asks.
-bool fetch_signed_text(App& app, const std::string& sums_address, const std::string& sums_name,
+bool fetch_signed_text(App& app, const std::optional<std::string>& key,
+                       const std::string& sums_address, const std::string& sums_name,
                        bool announced, std::optional<std::string>& text) {
-  const std::string key = configured_update_key(app);
-  if (!key.empty() && !public_key_valid(key)) {
-    return refuse(kConfigFileName, std::string(kUpdateKeyName) + " is not an Ed25519 public key");
+  if (key && !public_key_valid(*key)) {
+    return refuse(app, kConfigFileName, std::string(kUpdateKeyName) + " is not an Ed25519 public key");
   }
-  if (key.empty() && !announced) return true;
+  if (!key && !announced) return true;
   std::string body;
-  const Fetched sums = fetch_document(app, sums_address, body);
-  if (sums == Fetched::failed) return refuse(sums_name, "could not be fetched");
+  std::string why;
+  const Fetched sums = fetch_document(app, sums_address, body, &why);
+  if (sums == Fetched::failed) return refuse(app, sums_name, "could not be fetched (" + why + ")");
   if (sums == Fetched::missing) {
-    if (!key.empty()) return refuse(sums_name, "missing, and an update key asks for signed sums");
-    return refuse(sums_name, "missing, though the manifest says its sums are published");
+    if (key) return refuse(app, sums_name, "missing, and an update key asks for signed sums");
+    return refuse(app, sums_name, "missing, though the manifest says its sums are published");
   }
-  if (!key.empty()) {
+  if (key) {
     std::string signature;
     const Fetched fetched = fetch_document(app, sums_address + kSignatureSuffix, signature);
-    if (fetched != Fetched::found) return refuse(sums_name + kSignatureSuffix, "missing");
-    if (!signature_valid(key, body, signature)) {
-      return refuse(sums_name, "its signature is not by the update key");
+    if (fetched != Fetched::found) return refuse(app, sums_name + kSignatureSuffix, "missing");
+    if (!signature_valid(*key, body, signature)) {
+      return refuse(app, sums_name, "its signature is not by the update key");
     }
   }
   text = std::move(body);
-  return true;
-}
-
-// Whether the sums vouch for this manifest and are not older than what is installed.
-bool sums_fit(App& app, const Sums& sums, const std::string& sums_name,
-              const std::string& manifest_path, const std::string& record_name) {
-  const auto manifest = app.files().read(manifest_path);
-  if (!manifest || sha256_hex(*manifest) != sums.manifest_sha256) {
-    return refuse(sums_name, "the manifest is not the one these sums were made for");
-  }
-  if (read_version_label(app, manifest_path) != sums.version) {
-    return refuse(sums_name, "names version \"" + sums.version + "\", the manifest another");
-  }
-  const std::uint64_t installed = installed_serial(app, record_name);
-  if (sums.serial < installed) {
-    return refuse(sums_name, "serial " + std::to_string(sums.serial) +
-                                 " is lower than the installed " + std::to_string(installed) +
-                                 " (an older release)");
-  }
   return true;
 }
 
@@ -128,40 +108,74 @@ std::string installed_record_text(const InstalledRecord& record) {
   return text;
 }
 
-std::string configured_update_key(App& app) {
-  const std::string key = read_config_value(app, kUpdateKeyName);
-  return key == kConfigNotFound ? std::string() : key;
+std::optional<std::string> configured_update_key(App& app) {
+  return read_config_element(app, kUpdateKeyName);
 }
 
-bool fetch_release_sums(App& app, const std::string& manifest_address,
+std::optional<std::string> sums_refusal(const Sums& sums, const ExpectedRelease& expected) {
+  if (sums.package.empty() && expected.signed_release) {
+    return "names no package (sums of the first form): the release must be published again";
+  }
+  if (!sums.package.empty() && sums.package != expected.package) {
+    return "belongs to the package \"" + sums.package + "\", not to \"" + expected.package + "\"";
+  }
+  if (sums.manifest_sha256 != expected.manifest_sha256) {
+    return "the manifest is not the one these sums were made for";
+  }
+  if (sums.version != expected.version) {
+    return "names version \"" + sums.version + "\", the manifest another";
+  }
+  if (sums.serial < expected.installed_serial) {
+    return "serial " + std::to_string(sums.serial) + " is lower than the installed " +
+           std::to_string(expected.installed_serial) + " (an older release)";
+  }
+  return std::nullopt;
+}
+
+bool fetch_release_sums(App& app, const std::string& package, const std::string& manifest_address,
                         const std::string& manifest_path, const std::string& record_name,
                         std::optional<Sums>& sums) {
   sums.reset();
   const std::string sums_address = manifest_address + kSumsSuffix;
   const std::string sums_name = name_of(sums_address);
+  const std::optional<std::string> key = configured_update_key(app);
   std::optional<std::string> text;
   const auto manifest = app.files().read(manifest_path);
   const bool announced = manifest && announces_sums(*manifest);
-  if (!fetch_signed_text(app, sums_address, sums_name, announced, text)) {
+  if (!fetch_signed_text(app, key, sums_address, sums_name, announced, text)) {
     return install_failed(app);
   }
   if (!text) return true;
   std::string error;
   std::optional<Sums> read = parse_sums(*text, error);
-  if (!read) return install_failed(app) || refuse(sums_name, error);
-  if (!sums_fit(app, *read, sums_name, manifest_path, record_name)) return install_failed(app);
+  if (!read) return install_failed(app) || refuse(app, sums_name, error);
+  const ExpectedRelease expected{package, manifest ? sha256_hex(*manifest) : std::string(),
+                                 read_version_label(app, manifest_path),
+                                 installed_serial(app, record_name), key.has_value()};
+  if (const auto why = sums_refusal(*read, expected)) {
+    return install_failed(app) || refuse(app, sums_name, *why);
+  }
   sums = std::move(read);
   return true;
 }
 
-bool attach_body_checks(const Sums& sums, const EntryList& entries,
+EntryList entries_still_released(const Sums& sums, const EntryList& entries) {
+  EntryList kept;
+  kept.reserve(entries.size());
+  for (const ManifestEntry& entry : entries) {
+    if (sums.files.contains(sums_key(entry.remote_path))) kept.push_back(entry);
+  }
+  return kept;
+}
+
+bool attach_body_checks(App& app, const Sums& sums, const EntryList& entries,
                         std::vector<EntryTransfer>& transfers, const std::string& manifest_path) {
   for (std::size_t i = 0; i < entries.size() && i < transfers.size(); ++i) {
     const auto sum = sums.files.find(sums_key(entries[i].remote_path));
     if (sum == sums.files.end()) {
-      return refuse(manifest_path, "its sums give no sum for \"" + entries[i].remote_path + "\"");
+      return refuse(app, manifest_path, "its sums give no sum for \"" + entries[i].remote_path + "\"");
     }
-    transfers[i].check = body_check(sum->second);
+    transfers[i].check = body_check(sum->second, entries[i].remote_path);
   }
   return true;
 }

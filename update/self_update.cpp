@@ -1,7 +1,6 @@
 #include "update/self_update.hpp"
 
 #include <algorithm>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,11 +42,28 @@ bool equals_any(const std::string& name, const Texts& texts) {
   return std::any_of(std::begin(texts), std::end(texts), [&](const char* t) { return name == t; });
 }
 
+// A package's record keeps its release's serial through a purge, without
+// the files it listed (they go with the purge): the package installed anew
+// afterwards must not be an older release than the one it replaces.
+void keep_serial_only(App& app, const std::string& name) {
+  const auto text = app.files().read(name);
+  auto record = text ? parse_installed_record(*text) : std::nullopt;
+  if (!record) {
+    (void)app.shell().force_delete_file(name);
+    return;
+  }
+  record->files.clear();
+  (void)app.files().write(name, installed_record_text(*record));
+}
+
 void purge(App& app) {
   const std::string exe_name = app.settings().exe_name();
   const DirectoryListing listing = list_directory(app, app.settings().application_directory());
   for (const std::string& name : listing.files) {
-    if (!purge_keeps_file(name, exe_name) && addressable_name(name)) {
+    if (purge_keeps_file(name, exe_name) || !addressable_name(name)) continue;
+    if (name.ends_with(kInstalledSuffix)) {
+      keep_serial_only(app, name);
+    } else {
       (void)app.shell().force_delete_file(name);
     }
   }
@@ -65,30 +81,30 @@ struct Replacement {
   std::string address;     // url + exe_name
   std::string url;
   std::string directory;
+  std::string exe_name;
   std::optional<Sums> sums = std::nullopt;  // of the release, when the server publishes them
   std::optional<FileSum> executable_sum = std::nullopt;
 };
 
 // Reads the sums published beside the server's settings copy, which stands
 // for the launcher's release as a manifest does for a package. False when
-// the release is refused.
-bool check_release(App& app, Replacement& r, const std::string& exe_name) {
+// the release is refused. A replacement needs the program's sum as well.
+bool check_release(App& app, Replacement& r, bool replaces) {
   const std::string settings_copy = app.settings().server_settings_copy_name();
   if (!is_plain_file_name(settings_copy)) {
-    if (configured_update_key(app).empty()) return true;
-    std::fprintf(stderr,
-                 "tarvel: no settings copy to check the launcher's release with, refused\n");
+    if (!configured_update_key(app)) return true;
+    app.log().cause("no settings copy to check the launcher's release with, refused");
     return install_failed(app);
   }
-  if (!fetch_release_sums(app, r.url + kSettingsFileName, settings_copy, kLauncherRecordName,
-                          r.sums)) {
+  if (!fetch_release_sums(app, kSettingsFileName, r.url + kSettingsFileName, settings_copy,
+                          kLauncherRecordName, r.sums)) {
     return false;
   }
-  if (!r.sums) return true;
-  const auto listed = r.sums->files.find(exe_name);
+  if (!r.sums || !replaces) return true;
+  const auto listed = r.sums->files.find(r.exe_name);
   if (listed == r.sums->files.end()) {
-    std::fprintf(stderr, "tarvel: %s%s: gives no sum for the launcher \"%s\", refused\n",
-                 kSettingsFileName, kSumsSuffix, printable(exe_name).c_str());
+    app.log().cause(std::string(kSettingsFileName) + kSumsSuffix + ": gives no sum for the launcher \"" +
+                    printable(r.exe_name) + "\", refused");
     return install_failed(app);
   }
   r.executable_sum = listed->second;
@@ -113,6 +129,7 @@ Replacement replacement(App& app) {
   r.address = values.url + values.exe_name;
   r.url = values.url;
   r.directory = values.application_directory;
+  r.exe_name = values.exe_name;
   return r;
 }
 
@@ -129,7 +146,7 @@ bool set_aside(App& app, const Replacement& r) {
 bool fetch_release_file(App& app, const std::string& address, const std::string& target,
                         const std::optional<FileSum>& sum) {
   if (!sum) return download_file(app, address, target);
-  return download_files(app, {{address, target, body_check(*sum)}});
+  return download_files(app, {{address, target, body_check(*sum, address)}});
 }
 
 bool fetch_executable(App& app, const Replacement& r) {
@@ -176,17 +193,8 @@ void finish_replacement(App& app, const Replacement& r) {
   app.settings().set_restart_pending(1);
 }
 
-void replace_executable(App& app) {
-  if (!is_plain_file_name(app.settings().exe_name())) {
-    app.settings().set_restart_pending(0);
-    return;
-  }
-  Replacement r = replacement(app);
-  if (!check_release(app, r, app.settings().exe_name())) {
-    app.settings().set_restart_pending(0);
-    return;
-  }
-  if (!set_aside(app, r)) {
+void replace_executable(App& app, const Replacement& r) {
+  if (!is_plain_file_name(r.exe_name) || !set_aside(app, r)) {
     app.settings().set_restart_pending(0);
     return;
   }
@@ -227,8 +235,22 @@ std::string backup_name(const std::string& exe_name, const UtcTime& now) {
 }
 
 bool apply_launcher_update(App& app, const std::string& version_type) {
-  if (version_type == kReleaseFlash || version_type == kReleaseFull) purge(app);
-  if (version_type == kReleaseExe || version_type == kReleaseFull) replace_executable(app);
+  const bool purges = version_type == kReleaseFlash || version_type == kReleaseFull;
+  const bool replaces = version_type == kReleaseExe || version_type == kReleaseFull;
+  if (!purges && !replaces) return true;
+  Replacement r = replacement(app);
+  // The release is checked before anything on disk changes: a purge that a
+  // refused release started would leave the client gone all the same.
+  if (!check_release(app, r, replaces)) {
+    app.settings().set_restart_pending(0);
+    return true;
+  }
+  if (purges) purge(app);
+  if (replaces) {
+    replace_executable(app, r);
+  } else {
+    record_release(app, r);
+  }
   return true;
 }
 

@@ -6,14 +6,17 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <cstdio>
 #include <fstream>
 
 #include "core/text_lines.hpp"
+#include "update/manifest.hpp"
 
 namespace tarvel {
 namespace {
 
 constexpr std::string_view kHeader = "tarvel-sums 1";
+constexpr std::string_view kPackageKey = "package ";
 constexpr std::string_view kManifestKey = "manifest ";
 constexpr std::string_view kVersionKey = "version ";
 constexpr std::string_view kSerialKey = "serial ";
@@ -81,7 +84,8 @@ class Sha256 {
 
 class Sha256Check final : public BodyCheck {
  public:
-  explicit Sha256Check(FileSum expected) : expected_(std::move(expected)) {}
+  Sha256Check(FileSum expected, std::string name)
+      : expected_(std::move(expected)), name_(std::move(name)) {}
   void restart() override {
     hash_.restart();
     size_ = 0;
@@ -90,13 +94,39 @@ class Sha256Check final : public BodyCheck {
     hash_.add(data, size);
     size_ += size;
   }
-  bool matches() override { return size_ == expected_.size && hash_.finish() == expected_.sha256; }
+  bool matches() override {
+    const std::string sha256 = hash_.finish();
+    if (size_ == expected_.size && sha256 == expected_.sha256) return true;
+    // Said once: the retries of the same file would only repeat it.
+    if (!told_) {
+      std::fprintf(stderr,
+                   "tarvel: %s: arrived as %llu bytes with SHA-256 %s, but its sums give %llu "
+                   "bytes with %s\n",
+                   printable(name_).c_str(), static_cast<unsigned long long>(size_),
+                   sha256.c_str(), static_cast<unsigned long long>(expected_.size),
+                   expected_.sha256.c_str());
+    }
+    told_ = true;
+    return false;
+  }
 
  private:
   FileSum expected_;
+  std::string name_;
   Sha256 hash_;
   std::uint64_t size_ = 0;
+  bool told_ = false;
 };
+
+// The value of one base64 character, or -1.
+int base64_value(char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
 
 bool parse_file_line(std::string_view rest, Sums& sums) {
   auto fields = read_sum_fields(rest);
@@ -105,6 +135,11 @@ bool parse_file_line(std::string_view rest, Sums& sums) {
 
 bool parse_line(std::string_view line, Sums& sums, bool& has_serial) {
   const auto value = [&](std::string_view key) { return line.substr(key.size()); };
+  if (line.starts_with(kPackageKey)) {
+    if (!sums.package.empty()) return false;
+    sums.package = value(kPackageKey);
+    return !sums.package.empty();
+  }
   if (line.starts_with(kManifestKey)) {
     sums.manifest_sha256 = value(kManifestKey);
     return is_sha256_hex(sums.manifest_sha256);
@@ -182,6 +217,7 @@ std::optional<Sums> parse_sums(std::string_view text, std::string& error) {
 
 std::string sums_text(const Sums& sums) {
   std::string text = std::string(kHeader) + "\n";
+  if (!sums.package.empty()) text.append(kPackageKey).append(sums.package).append("\n");
   text.append(kManifestKey).append(sums.manifest_sha256).append("\n");
   text.append(kVersionKey).append(sums.version).append("\n");
   text.append(kSerialKey).append(std::to_string(sums.serial)).append("\n");
@@ -216,8 +252,8 @@ std::optional<FileSum> file_sum(const std::string& native_path) {
   return sum;
 }
 
-std::shared_ptr<BodyCheck> body_check(const FileSum& expected) {
-  return std::make_shared<Sha256Check>(expected);
+std::shared_ptr<BodyCheck> body_check(const FileSum& expected, const std::string& name) {
+  return std::make_shared<Sha256Check>(expected, name);
 }
 
 std::string base64_encode(std::string_view bytes) {
@@ -235,15 +271,21 @@ std::optional<std::string> base64_decode(std::string_view text) {
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
     text.remove_prefix(1);
   if (text.empty() || text.size() % 4 != 0) return std::nullopt;
-  std::string out(text.size() / 4 * 3, '\0');
-  const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                reinterpret_cast<const unsigned char*>(text.data()),
-                                static_cast<int>(text.size()));
-  if (n < 0) return std::nullopt;
-  // The block decoder counts the padding as zero bytes.
-  std::size_t size = static_cast<std::size_t>(n);
-  for (std::size_t i = text.size(); i > 0 && text[i - 1] == '='; --i) --size;
-  out.resize(size);
+  std::size_t padding = 0;
+  while (padding < 2 && text[text.size() - 1 - padding] == '=') ++padding;
+  std::string out;
+  out.reserve(text.size() / 4 * 3);
+  std::uint32_t bits = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool pad = i >= text.size() - padding;
+    const int value = pad ? 0 : base64_value(text[i]);
+    if (value < 0) return std::nullopt;
+    bits = (bits << 6U) | static_cast<std::uint32_t>(value);
+    if (i % 4 != 3) continue;
+    for (const unsigned shift : {16U, 8U, 0U}) out.push_back(static_cast<char>((bits >> shift) & 0xFFU));
+    bits = 0;
+  }
+  out.resize(out.size() - padding);
   return out;
 }
 

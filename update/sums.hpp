@@ -22,9 +22,12 @@ struct FileSum {
 // A sums file: published beside a manifest, it names the manifest's own
 // SHA-256, the release's version label, a serial that grows with every
 // release, and the sum of every file of the package by its source path as
-// the manifests write it ("/" between folders). docs/integrity.md has the
-// format.
+// the manifests write it ("/" between folders). It names the package it
+// belongs to (the name of its installation manifest, "setup.xml" for the
+// launcher's release), so that one package's signed release cannot pass for
+// another's. docs/integrity.md has the format.
 struct Sums {
+  std::string package;  // "" in sums of the first form, which named none
   std::string manifest_sha256;
   std::string version;
   std::uint64_t serial = 0;
@@ -64,11 +67,14 @@ inline constexpr std::string_view kSumsAnnouncement = "#tarvel-sums";
 // a large file is never held whole; nothing when it cannot be read.
 [[nodiscard]] std::optional<FileSum> file_sum(const std::string& native_path);
 
-// A check that a body is exactly the expected one, for a download.
-[[nodiscard]] std::shared_ptr<BodyCheck> body_check(const FileSum& expected);
+// A check that a body is exactly the expected one, for a download. The first
+// body that is not says so on standard error, under the file's name.
+[[nodiscard]] std::shared_ptr<BodyCheck> body_check(const FileSum& expected,
+                                                    const std::string& name);
 
 [[nodiscard]] std::string base64_encode(std::string_view bytes);
-// Nothing when the text is not base64 (white space around it is allowed).
+// Nothing when the text is not base64 in its padded form: white space around
+// it is allowed, "=" only as the last one or two characters.
 [[nodiscard]] std::optional<std::string> base64_decode(std::string_view text);
 
 // Ed25519 public keys and signatures travel as base64 of their raw bytes

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "update/release_check.hpp"
+
 namespace tarvel {
 namespace {
 
@@ -11,7 +15,7 @@ const std::string kSumB(64, 'b');
 std::string header() { return "tarvel-sums 1\nmanifest " + kSumA + "\nversion $version-1.2\n"; }
 
 TEST(Sums, ReadBackAsWrittenWithPathsThatHoldSpaces) {
-  Sums sums{kSumA, "$version-1.2", 7, {}};
+  Sums sums{"common_slot_install.xml", kSumA, "$version-1.2", 7, {}};
   sums.files["COMMON/app popup/login.swf"] = {kSumB, 18231};
   sums.files["GAMES/slot/a.swf"] = {kSumA, 0};
   std::string error;
@@ -40,6 +44,8 @@ TEST(Sums, AnyLineOutOfFormatRefusesTheWholeFile) {
       header() + "serial 1\nfile " + std::string(64, 'A') + " 5 a.swf\n",  // upper case
       header() + "serial 1\n" + file + file,                               // the same path twice
       header() + "serial 1\nfiles " + kSumB + " 5 a.swf\n",                // an unknown line
+      header() + "serial 1\npackage a.xml\npackage b.xml\n",              // two packages
+      header() + "serial 1\npackage \n",                                  // an empty one
   };
   for (const std::string& text : refused) {
     std::string error;
@@ -48,12 +54,13 @@ TEST(Sums, AnyLineOutOfFormatRefusesTheWholeFile) {
   }
 }
 
-TEST(Sums, BodyCheckWantsTheExactBytesAndCanStartOver) {
+TEST(Sums, BodyCheckWantsTheExactBytesAndSaysOnceWhenItGotOthers) {
   const std::string body = "the whole body";
-  const auto check = body_check({sha256_hex(body), body.size()});
+  const auto check = body_check({sha256_hex(body), body.size()}, "COMMON/a.swf");
   check->add(body.data(), 4);
   check->add(body.data() + 4, body.size() - 4);
   EXPECT_TRUE(check->matches());
+  ::testing::internal::CaptureStderr();
   check->restart();
   check->add(body.data(), body.size() - 1);
   EXPECT_FALSE(check->matches()) << "cut short";
@@ -61,7 +68,24 @@ TEST(Sums, BodyCheckWantsTheExactBytesAndCanStartOver) {
   const std::string other = "the whole bodY";
   check->add(other.data(), other.size());
   EXPECT_FALSE(check->matches()) << "same size, other bytes";
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(said.rfind("tarvel: COMMON/a.swf: arrived as 13 bytes", 0), 0u) << said;
+  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
   EXPECT_EQ(sha256_hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+}
+
+// Sums bind their package; those of the first form, which named none, are
+// taken only where no key asks for signed sums.
+TEST(Sums, VouchOnlyForTheirOwnPackage) {
+  Sums sums{"common_slot_install.xml", kSumA, "$version-1.2", 7, {}};
+  ExpectedRelease expected{"common_slot_install.xml", kSumA, "$version-1.2", 7, true};
+  EXPECT_EQ(sums_refusal(sums, expected), std::nullopt);
+  expected.package = "common_poker_install.xml";
+  EXPECT_NE(sums_refusal(sums, expected), std::nullopt) << "another package's";
+  sums.package.clear();
+  EXPECT_NE(sums_refusal(sums, expected), std::nullopt) << "first form, signed";
+  expected.signed_release = false;
+  EXPECT_EQ(sums_refusal(sums, expected), std::nullopt) << "first form, no key";
 }
 
 std::string from_hex(const std::string& hex) {
@@ -92,7 +116,24 @@ TEST(Signature, AcceptsOnlyTheKeysOwnSignatureOfTheseExactBytes) {
   EXPECT_FALSE(signature_valid(key, "", base64_encode("short")));
   EXPECT_FALSE(public_key_valid(base64_encode("too short")));
   EXPECT_FALSE(signature_valid("", "", signature));
-  EXPECT_EQ(base64_decode(base64_encode("ab")), "ab");
+}
+
+// A key or signature comes from a file or a server: malformed text is a
+// refusal, never an exception.
+TEST(Signature, MalformedBase64IsRefused) {
+  for (const std::string& bytes :
+       {std::string("a"), std::string("abcd"), std::string("\0\xff\x10", 3)}) {
+    EXPECT_EQ(base64_decode(" " + base64_encode(bytes) + "\n"), bytes);
+  }
+  const std::string key = base64_encode(std::string(32, '\x01'));
+  const char* malformed[] = {"",     "=",    "==",   "====", "========", "A===",
+                             "AB=C", "=ABC", "AB C", "AB-_", "QUJD\n=", "QQ==QQ=="};
+  for (const char* text : malformed) {
+    EXPECT_EQ(base64_decode(text), std::nullopt) << text;
+    EXPECT_FALSE(public_key_valid(text)) << text;
+    EXPECT_FALSE(signature_valid(key, "", text)) << text;
+    EXPECT_FALSE(signature_valid(text, "", base64_encode(std::string(64, 'x')))) << text;
+  }
 }
 
 }  // namespace

@@ -70,7 +70,8 @@ std::vector<BrokenFile> repair_installed_tree(App& app, const TreeReport& report
       create_target_folders(app, file.local_path.substr(0, separator + 1));
     }
     downloads.push_back(
-        {file.file.address, directory + file.local_path, body_check(file.file.sum)});
+        {file.file.address, directory + file.local_path,
+         body_check(file.file.sum, file.local_path)});
   }
   app.settings().locked([&](SettingsValues& v) {
     v.item_count = static_cast<int>(downloads.size());

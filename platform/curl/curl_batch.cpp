@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <list>
 #include <optional>
+#include <set>
 #include <unordered_map>
 
 namespace tarvel {
@@ -18,6 +20,7 @@ constexpr auto kStopCheck = std::chrono::milliseconds(100);
 constexpr long kKeptConnections = 64;
 // Easy handles kept for reuse; more are made when needed.
 constexpr std::size_t kSpareHandles = 64;
+constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 
 // The calling thread's libcurl state, kept between batches.
 class ThreadCurl {
@@ -81,7 +84,8 @@ class BatchRun {
         items_(items),
         sink_for_(sink_for),
         finished_(finished),
-        started_(items.size(), false) {
+        not_started_(items.size()),
+        next_of_key_(items.size(), kNone) {
     std::unordered_map<std::string, int> hosts;
     host_of_.reserve(items.size());
     for (const CurlBatch::Item& item : items) {
@@ -90,6 +94,21 @@ class BatchRun {
     }
     host_running_.assign(hosts.size(), 0);
     hosts_with_room_ = hosts.size();
+    ready_.resize(hosts.size());
+    // Of the items with one key, only the first is ready; each that ends
+    // makes the next ready.
+    std::unordered_map<std::string, std::size_t> last_of_key;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      const std::string& key = items[i].key;
+      const auto [last, first_of_key] = last_of_key.try_emplace(key, i);
+      if (key.empty() || first_of_key) {
+        std::set<std::size_t>& ready = ready_[static_cast<std::size_t>(host_of_[i])];
+        ready.insert(ready.end(), i);  // in order: each goes last
+      } else {
+        next_of_key_[last->second] = i;
+        last->second = i;
+      }
+    }
   }
   ~BatchRun() { cancel_all(); }
   BatchRun(const BatchRun&) = delete;
@@ -119,6 +138,8 @@ class BatchRun {
   }
   void start_what_may_run();
   void start_next_items();
+  // The first ready item, in list order, whose host has room; kNone if none.
+  [[nodiscard]] std::size_t next_to_start() const;
   // Lets transfers held back by the rate cap go on as it can pay for them.
   void let_held_back_go_on();
   [[nodiscard]] std::chrono::milliseconds until_held_back_may_go_on() const;
@@ -154,9 +175,13 @@ class BatchRun {
   std::vector<int> host_of_;
   std::vector<int> host_running_;
   std::size_t hosts_with_room_ = 0;
-  std::unordered_map<std::string, int> busy_keys_;
-  std::vector<bool> started_;
-  std::size_t next_ = 0;      // every item before it has started
+  // Items that may start, by host, in list order: those without a key, and
+  // of each key the next one once the one before it has ended. A list that
+  // names a few targets again and again costs no more per item than one of
+  // distinct targets.
+  std::vector<std::set<std::size_t>> ready_;
+  std::size_t not_started_;
+  std::vector<std::size_t> next_of_key_;  // the next item with the same key, or kNone
   std::list<Active> active_;  // a list: libcurl holds pointers to its elements
   std::size_t completed_ = 0;
   bool stopping_ = false;
@@ -166,7 +191,7 @@ bool BatchRun::run() {
   if (multi_ == nullptr) return false;
   while (!stopping_ && !stop_requested()) {
     start_what_may_run();
-    if (active_.empty() && next_ == items_.size()) return completed_ == items_.size();
+    if (active_.empty() && not_started_ == 0) return completed_ == items_.size();
     let_held_back_go_on();
     // A transfer that ended frees its place: fill it before waiting.
     const bool moved = drive();
@@ -189,18 +214,26 @@ void BatchRun::start_what_may_run() {
 }
 
 void BatchRun::start_next_items() {
-  for (std::size_t i = next_; i < items_.size() && hosts_with_room_ > 0 && !stopping_; ++i) {
-    if (started_[i] || !host_has_room(i)) continue;
-    const std::string& key = items_[i].key;
-    if (!key.empty() && busy_keys_.contains(key)) continue;
-    if (!key.empty()) ++busy_keys_[key];
-    started_[i] = true;
+  while (hosts_with_room_ > 0 && !stopping_) {
+    const std::size_t i = next_to_start();
+    if (i == kNone) return;
+    ready_[static_cast<std::size_t>(host_of_[i])].erase(i);
+    --not_started_;
     take_host(i, +1);
     active_.push_back(
         Active{i, sink_for_(i, writer_), nullptr, 0, {}, std::nullopt, Clock::now()});
     start(active_.back());
   }
-  while (next_ < items_.size() && started_[next_]) ++next_;
+}
+
+// A batch draws on a few hosts (the package's addresses): one look at each.
+std::size_t BatchRun::next_to_start() const {
+  std::size_t first = kNone;
+  for (std::size_t host = 0; host < ready_.size(); ++host) {
+    if (ready_[host].empty() || host_running_[host] >= limit_) continue;
+    first = std::min(first, *ready_[host].begin());
+  }
+  return first;
 }
 
 void BatchRun::start(Active& active) {
@@ -208,7 +241,8 @@ void BatchRun::start(Active& active) {
   CURL* easy = t_curl.take_easy();
   if (easy == nullptr || !active.sink) {
     if (easy != nullptr) t_curl.give_back(easy);
-    end_for_good(active, {HttpResult::Outcome::transfer, 0});
+    end_for_good(active, {HttpResult::Outcome::transfer, 0,
+                          {.kind = FailureCause::Kind::other, .detail = "no transfer handle"}});
     return;
   }
   active.transfer = std::make_unique<CurlTransfer>(easy, items_[active.index].address, options_,
@@ -343,8 +377,8 @@ void BatchRun::try_again_or_end(Active& active, const AttemptEnd& end) {
 
 void BatchRun::end_for_good(Active& active, const HttpResult& result) {
   const std::size_t index = active.index;
-  const std::string& key = items_[index].key;
-  if (!key.empty() && --busy_keys_[key] == 0) busy_keys_.erase(key);
+  const std::size_t next = next_of_key_[index];
+  if (next != kNone) ready_[static_cast<std::size_t>(host_of_[next])].insert(next);
   take_host(index, -1);
   active_.remove_if([&](const Active& a) { return &a == &active; });
   if (result.ok()) ++completed_;
@@ -372,12 +406,16 @@ void BatchRun::settle(Active& active, BatchSink::Settled how) {
   if (how == Settled::not_expected) {
     // Dropped whole, and asked for again like a broken transfer.
     AttemptEnd end;
-    end.result = {HttpResult::Outcome::transfer, result.status};
+    end.result = {HttpResult::Outcome::transfer, result.status,
+                  {.kind = FailureCause::Kind::unexpected_body}};
     end.resume_refused = true;
     try_again_or_end(active, end);
     return;
   }
-  if (how == Settled::failed) result.outcome = HttpResult::Outcome::sink;
+  if (how == Settled::failed) {
+    result.outcome = HttpResult::Outcome::sink;
+    result.cause = active.sink->failure();
+  }
   end_for_good(active, result);
 }
 

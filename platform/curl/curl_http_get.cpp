@@ -24,6 +24,7 @@ class LentSink final : public BatchSink {
   [[nodiscard]] bool body_matches() override { return sink_.body_matches(); }
   void interrupt() override { sink_.interrupt(); }
   void abandon() override { sink_.abandon(); }
+  [[nodiscard]] FailureCause failure() const override { return sink_.failure(); }
 
  private:
   HttpSink& sink_;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string_view>
 
+#include "platform/curl/curl_cause.hpp"
 #include "platform/curl/curl_setup.hpp"
 #include "platform/curl/system_proxy.hpp"
 
@@ -22,13 +23,17 @@ bool is_web_address(std::string_view address) {
 struct Sink {
   std::string body;
   std::size_t limit = 0;
+  bool overflowed = false;
 };
 
 // libcurl's write callback: a short count aborts the transfer.
 std::size_t append_to_sink(char* data, std::size_t size, std::size_t count, void* user) {
   auto* sink = static_cast<Sink*>(user);
   const std::size_t bytes = size * count;
-  if (sink->body.size() + bytes > sink->limit) return 0;
+  if (sink->body.size() + bytes > sink->limit) {
+    sink->overflowed = true;
+    return 0;
+  }
   sink->body.append(data, bytes);
   return bytes;
 }
@@ -69,13 +74,21 @@ CurlHttpPost::CurlHttpPost() : CurlHttpPost(Limits{}) {}
 
 CurlHttpPost::CurlHttpPost(Limits limits) : limits_(limits) { ensure_curl_initialised(); }
 
-std::optional<std::string> CurlHttpPost::post(const std::string& address, const std::string& body) {
-  if (!is_web_address(address)) return std::nullopt;
+PostAnswer CurlHttpPost::exchange(const std::string& address, const std::string& body) {
+  using Kind = FailureCause::Kind;
+  PostAnswer answer;
+  if (!is_web_address(address)) {
+    answer.cause.kind = Kind::not_web_address;
+    return answer;
+  }
   Handle handle(curl_easy_init());
   HeaderList headers = suppressed_headers();
-  if (!handle || !headers) return std::nullopt;
+  if (!handle || !headers) {
+    answer.cause = {.kind = Kind::other, .detail = "no transfer could be set up"};
+    return answer;
+  }
   CURL* h = handle.get();
-  Sink sink{{}, limits_.max_body_bytes};
+  Sink sink{{}, limits_.max_body_bytes, false};
   set_limits(h, limits_);
   curl_easy_setopt(h, CURLOPT_URL, address.c_str());
   const std::string proxy = use_system_proxy(h, address);
@@ -86,9 +99,18 @@ std::optional<std::string> CurlHttpPost::post(const std::string& address, const 
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, append_to_sink);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
   const CURLcode code = curl_easy_perform(h);
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &answer.status);
   // The proxy's refusal is no answer of the service's, whatever its body.
-  if (proxy_refused_credentials(h, proxy) || code != CURLE_OK) return std::nullopt;
-  return std::move(sink.body);
+  if (proxy_refused_credentials(h, proxy)) {
+    answer.cause = proxy_refusal(proxy);
+  } else if (sink.overflowed) {
+    answer.cause.kind = Kind::too_large;
+  } else if (code != CURLE_OK) {
+    answer.cause = transfer_cause(code);
+  } else {
+    answer.body = std::move(sink.body);
+  }
+  return answer;
 }
 
 }  // namespace tarvel

@@ -29,8 +29,7 @@ class CurlHttpPost final : public HttpPost {
   // request object does. The exchange goes through the system's proxy for
   // the address (loopback addresses always go direct); a proxy that asks for
   // credentials the address does not give fails it.
-  [[nodiscard]] std::optional<std::string> post(const std::string& address,
-                                                const std::string& body) override;
+  [[nodiscard]] PostAnswer exchange(const std::string& address, const std::string& body) override;
 
  private:
   Limits limits_;

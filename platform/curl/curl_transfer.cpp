@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 
+#include "platform/curl/curl_cause.hpp"
 #include "platform/curl/curl_setup.hpp"
 #include "platform/curl/system_proxy.hpp"
 
@@ -39,8 +40,11 @@ std::string_view trimmed(std::string_view text) {
   return text;
 }
 
-// The first byte of a "bytes <first>-<last>/<length>" answer, or -1.
-std::int64_t range_start(std::string_view content_range) {
+bool is_https(const std::string& address) { return starts_with_no_case(address, "https://"); }
+
+}  // namespace
+
+std::int64_t content_range_start(std::string_view content_range) {
   constexpr std::string_view kUnit = "bytes ";
   if (content_range.substr(0, kUnit.size()) != kUnit) return -1;
   content_range.remove_prefix(kUnit.size());
@@ -51,10 +55,6 @@ std::int64_t range_start(std::string_view content_range) {
     return -1;
   return first;
 }
-
-bool is_https(const std::string& address) { return starts_with_no_case(address, "https://"); }
-
-}  // namespace
 
 CurlTransfer::CurlTransfer(CURL* easy, std::string address, const HttpGetOptions& options,
                            const CurlClientSettings& settings, HttpSink& sink)
@@ -83,7 +83,7 @@ void CurlTransfer::configure(const HttpGetOptions& options, const CurlClientSett
   curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, kProtocols);
   curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, kMaxRedirects);
-  proxy_ = use_system_proxy(easy_, address_);
+  proxy_ = use_system_proxy(easy_, address_, options.cancel);
   curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
   if (!settings.ca_file.empty()) curl_easy_setopt(easy_, CURLOPT_CAINFO, settings.ca_file.c_str());
@@ -194,7 +194,7 @@ bool CurlTransfer::start_body() {
   }
   if (continuing && status == kPartialContent) {
     const std::string validator = answer_validator();
-    if (range_start(content_range_) != range_from_ ||
+    if (content_range_start(content_range_) != range_from_ ||
         (!validator.empty() && validator != held_.validator)) {
       resume_refused_ = true;
       return false;
@@ -222,7 +222,7 @@ AttemptEnd CurlTransfer::finish(CURLcode code) {
   if (proxy_refused_credentials(easy_, proxy_)) {
     // Final at once, whether the proxy answered in place of the server or
     // refused to open a tunnel to it.
-    end.result = {HttpResult::Outcome::status, kProxyAuthenticationRequired};
+    end.result = {HttpResult::Outcome::status, kProxyAuthenticationRequired, proxy_refusal(proxy_)};
     sink_.abandon();
     return end;
   }
@@ -232,6 +232,7 @@ AttemptEnd CurlTransfer::finish(CURLcode code) {
       // its way): dropped whole, and asked for again like a broken transfer.
       resume_refused_ = true;
       end.resume_refused = true;
+      unexpected_body_ = true;
     } else if (sink_.commit()) {
       end.result.outcome = Outcome::complete;
       return end;
@@ -242,12 +243,24 @@ AttemptEnd CurlTransfer::finish(CURLcode code) {
   end.result.outcome = sink_failed_ ? Outcome::sink
                        : unwanted_  ? Outcome::status
                                     : Outcome::transfer;
+  end.result.cause = failure_cause(code);
   if (worth_retrying(end) && !resume_refused_) {
     sink_.interrupt();
   } else {
     sink_.abandon();
   }
   return end;
+}
+
+FailureCause CurlTransfer::failure_cause(CURLcode code) const {
+  using Kind = FailureCause::Kind;
+  if (sink_failed_) return sink_.failure();
+  if (unwanted_) return {.kind = Kind::status, .status = response_status()};
+  if (unexpected_body_) return {.kind = Kind::unexpected_body};
+  if (resume_refused_) {
+    return {.kind = Kind::connection_broken, .detail = "the rest of a part held was refused"};
+  }
+  return transfer_cause(code);
 }
 
 void CurlTransfer::cancel() { sink_.interrupt(); }

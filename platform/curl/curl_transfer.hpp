@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/curl/rate_cap.hpp"
 #include "platform/curl/transfer_policy.hpp"
@@ -20,6 +21,10 @@ struct CurlClientSettings {
   // Shared by every transfer of the client; none when nothing caps them.
   RateCap* rate_cap = nullptr;
 };
+
+// The first byte of a Content-Range answer "bytes <first>-<last>/<length>",
+// or -1 when the header says otherwise.
+[[nodiscard]] std::int64_t content_range_start(std::string_view content_range);
 
 // One attempt at one GET on an easy handle, as a batch runs it. Continues a
 // part the sink holds from an earlier attempt with a range request that is
@@ -70,6 +75,7 @@ class CurlTransfer {
   [[nodiscard]] bool stopped_early() const { return sink_failed_ || unwanted_ || resume_refused_; }
   [[nodiscard]] long response_status() const;
   [[nodiscard]] std::string answer_validator() const;
+  [[nodiscard]] FailureCause failure_cause(CURLcode code) const;
 
   CURL* easy_;
   std::string address_;
@@ -91,6 +97,7 @@ class CurlTransfer {
   bool unwanted_ = false;
   bool sink_failed_ = false;
   bool resume_refused_ = false;
+  bool unexpected_body_ = false;
   std::size_t held_back_ = 0;
   RateCap::Clock::time_point held_back_since_{};
   std::optional<RateCap::Clock::time_point> asked_at_;  // the request now out, while no body came

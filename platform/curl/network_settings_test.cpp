@@ -39,7 +39,7 @@ struct BehindAProxy : ::testing::Test {
 };
 
 // Asking again cannot help: the transfer fails at once, with the proxy's
-// status, and the player learns what to mend.
+// status and what the player has to mend.
 TEST_F(BehindAProxy, AProxyAskingForCredentialsFailsTheTransferAndSaysSo) {
   proxy.require("player", "s3cret");
   const std::string plain = via_name(server.port(), "pkg/a.bin");
@@ -57,14 +57,14 @@ TEST_F(BehindAProxy, AProxyAskingForCredentialsFailsTheTransferAndSaysSo) {
   for (const auto& c : cases) {
     ProxyEnvironment env({{"http_proxy", c.proxy}, {"https_proxy", c.proxy}});
     const std::size_t before = proxy.requests().size();
-    ::testing::internal::CaptureStderr();
     const HttpResult result = fetch(c.address);
-    const std::string said = ::testing::internal::GetCapturedStderr();
+    const std::string said = result.cause.detail;
     EXPECT_EQ(result.outcome, Outcome::status) << c.address << " via " << c.proxy;
     EXPECT_EQ(result.status, 407);
+    EXPECT_EQ(result.cause.kind, FailureCause::Kind::proxy);
     EXPECT_EQ(proxy.requests().size(), before + 1) << "no retry";
     EXPECT_NE(said.find(c.message), std::string::npos) << said;
-    EXPECT_EQ(said.find("wrong"), std::string::npos) << "no password on the screen";
+    EXPECT_EQ(said.find("wrong"), std::string::npos) << "no password in the cause";
   }
   EXPECT_FALSE(local.exists("a.bin"));
 }
@@ -74,10 +74,9 @@ TEST_F(BehindAProxy, TheServicesAnswerIsNeverTheProxysRefusal) {
   proxy.require("player", "s3cret");
   ProxyEnvironment env({{"http_proxy", proxy.address()}});
   CurlHttpPost post;
-  ::testing::internal::CaptureStderr();
-  EXPECT_EQ(post.post(via_name(service.port(), "request"), "<request/>"), std::nullopt);
-  EXPECT_NE(::testing::internal::GetCapturedStderr().find("asks for credentials"),
-            std::string::npos);
+  const PostAnswer answer = post.exchange(via_name(service.port(), "request"), "<request/>");
+  EXPECT_EQ(answer.body, std::nullopt);
+  EXPECT_NE(answer.cause.detail.find("asks for credentials"), std::string::npos);
   EXPECT_EQ(proxy.requests().size(), 1u);
   EXPECT_TRUE(service.received().empty());
 }

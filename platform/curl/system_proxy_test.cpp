@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+#include <thread>
+
 #include "tests/support/forwarding_proxy.hpp"
+#include "tests/support/temp_dir.hpp"
+#include "tests/support/test_http_server.hpp"
 #include "tests/support/request_service_double.hpp"
 
 namespace tarvel {
@@ -28,6 +33,10 @@ TEST(SystemProxy, LoopbackAddressesAreKnownByTheirHost) {
       {"http://files.test/127.0.0.1", false},
       {"http://127.0.0.1@files.test/", false},
       {"", false},
+      // As libcurl reads them: it connects to "o", and to 127.0.0.1.
+      {"http:/o://127.0.0.10", false},
+      {"http://127.1/", true},
+      {"http://0x7f.1/", true},
   };
   for (const auto& c : cases) EXPECT_EQ(is_loopback_address(c.address), c.loopback) << c.address;
 }
@@ -78,6 +87,34 @@ TEST(SystemProxy, APacScriptRoutesEachHostItsOwnWay) {
   ProxyEnvironment env({{"http_proxy", "pac+" + site.address("/proxy.pac")}});
   EXPECT_EQ(system_proxy_for("http://via.test/a"), "http://127.0.0.1:3128");
   EXPECT_EQ(system_proxy_for("http://other.test/a"), "");
+}
+
+// A PAC server that never answers: the lookup goes direct within its
+// deadline, said once, and a launcher that stops leaves the wait at once.
+TEST(SystemProxy, APacThatNeverComesGoesDirectAndNeverHoldsALauncherThatStops) {
+  testing::TempDir site;
+  site.write("proxy.pac", "function FindProxyForURL(url, host) { return \"PROXY 127.0.0.1:1\"; }");
+  testing::TestHttpServer pac(site.path());
+  pac.set_fault("proxy.pac", testing::TestHttpServer::Fault::hold);
+  ProxyEnvironment env({{"http_proxy", "pac+" + pac.url("proxy.pac")}});
+
+  std::atomic<bool> stop{false};
+  auto stopped = std::async(std::launch::async, [&] {
+    // Were the stop not heard, this would wait for ten minutes (and the
+    // test's time-out end it).
+    return system_proxy_for("http://files.test/a", &stop, std::chrono::minutes(10));
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  stop = true;
+  EXPECT_EQ(stopped.get(), "");
+
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(system_proxy_for("http://files.test/b", nullptr, std::chrono::milliseconds(300)), "");
+  EXPECT_EQ(system_proxy_for("http://files.test/c", nullptr, std::chrono::milliseconds(300)), "");
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(said,
+            "tarvel: the system's proxy settings gave no answer for files.test within 300 ms: "
+            "going direct while they give none\n");
 }
 
 }  // namespace

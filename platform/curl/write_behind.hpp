@@ -60,6 +60,7 @@ class BufferedFileSink final : public BatchSink {
   void interrupt() override;
   void abandon() override;
   [[nodiscard]] Settled settled() override;
+  [[nodiscard]] FailureCause failure() const override { return file_.failure(); }
 
  private:
   friend class WriteBehind;

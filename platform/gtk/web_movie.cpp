@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <deque>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "flash/codec.hpp"
@@ -235,8 +237,13 @@ void WebMovie::load_blank(const std::string& why, const std::string& file) {
 }
 
 std::u16string WebMovie::call_function(const std::u16string& request) {
-  ParsedRequest parsed = parse_request(request);
-  Call call{std::move(parsed.name), std::move(parsed.arguments)};
+  Call call;
+  if (std::optional<std::string> text = add_text_of(request)) {
+    call = {"addText", {std::move(*text)}};
+  } else {
+    ParsedRequest parsed = parse_request(request);
+    call = {std::move(parsed.name), std::move(parsed.arguments)};
+  }
   if (ready_) {
     deliver(call);
   } else if (waiting_.size() < kMaxWaiting) {
@@ -252,16 +259,25 @@ void WebMovie::deliver(const Call& call) {
   } else {
     ui_.record(window_, Kind::received, build_invoke(call.name, call.arguments), "a call");
   }
-  // Every text goes in as a value of its own, never inside the script:
-  // nothing in it needs escaping.
+  // Every text goes in as values of its own, never inside the script:
+  // nothing in it needs escaping. A value cannot hold a NUL, so a text goes
+  // in pieces that the script joins with one.
   GVariantDict values;
   g_variant_dict_init(&values, nullptr);
   g_variant_dict_insert(&values, "name", "s", latin1_to_utf8(call.name).c_str());
   std::string body = "return tarvel.deliver(name, [";
   for (std::size_t i = 0; i < call.arguments.size(); ++i) {
-    const std::string key = "a" + std::to_string(i);
-    g_variant_dict_insert(&values, key.c_str(), "s", latin1_to_utf8(call.arguments[i]).c_str());
-    body += (i == 0 ? "" : ", ") + key;
+    body += i == 0 ? "[" : ", [";
+    std::string_view rest = call.arguments[i];
+    for (std::size_t piece = 0;; ++piece) {
+      const auto nul = rest.find('\0');
+      const std::string key = "a" + std::to_string(i) + "_" + std::to_string(piece);
+      g_variant_dict_insert(&values, key.c_str(), "s", latin1_to_utf8(rest.substr(0, nul)).c_str());
+      body += (piece == 0 ? "" : ", ") + key;
+      if (nul == std::string_view::npos) break;
+      rest.remove_prefix(nul + 1);
+    }
+    body += "].join(\"\\u0000\")";
   }
   body += "]);";
   webkit_web_view_call_async_javascript_function(view_, body.c_str(), -1,

@@ -1,10 +1,12 @@
 #include "platform/posix/folder_beneath.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <vector>
 
 namespace tarvel {
 namespace {
@@ -38,6 +40,32 @@ std::optional<std::string_view> below_root(const std::string& root, std::string_
     return std::nullopt;
   }
   return path.substr(base.size() + 1);
+}
+
+std::vector<std::string> names_in(int folder_fd) {
+  std::vector<std::string> names;
+  const int list_fd = ::fcntl(folder_fd, F_DUPFD_CLOEXEC, 0);
+  if (list_fd < 0) return names;
+  DIR* dir = ::fdopendir(list_fd);
+  if (dir == nullptr) {
+    ::close(list_fd);
+    return names;
+  }
+  while (const dirent* item = ::readdir(dir)) {
+    const std::string name = item->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(dir);
+  return names;
+}
+
+// Empties a folder opened without following links, then removes it.
+bool remove_folder_at(int parent_fd, const std::string& name, int folder_fd) {
+  bool removed = true;
+  for (const std::string& child : names_in(folder_fd))
+    removed = remove_entry_at(folder_fd, child) && removed;
+  ::close(folder_fd);
+  return ::unlinkat(parent_fd, name.c_str(), AT_REMOVEDIR) == 0 && removed;
 }
 
 }  // namespace
@@ -86,6 +114,16 @@ std::optional<ParentFolder> open_parent_folder(const std::string& root, const st
   }
   if (!folder.valid()) return std::nullopt;
   return ParentFolder{std::move(folder), name};
+}
+
+// O_NOFOLLOW makes a link fail to open as a folder, so it is unlinked and
+// what it points to stays.
+bool remove_entry_at(int parent_fd, const std::string& name) {
+  const int folder_fd =
+      ::openat(parent_fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (folder_fd >= 0) return remove_folder_at(parent_fd, name, folder_fd);
+  if (errno != ENOTDIR && errno != ELOOP) return errno == ENOENT;
+  return ::unlinkat(parent_fd, name.c_str(), 0) == 0 || errno == ENOENT;
 }
 
 }  // namespace tarvel

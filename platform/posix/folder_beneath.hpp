@@ -52,4 +52,9 @@ struct ParentFolder {
 [[nodiscard]] std::optional<ParentFolder> open_parent_folder(const std::string& root,
                                                              const std::string& path);
 
+// Removes whatever the name in the folder is: a folder with its contents,
+// or a file or link by itself (never what a link points to). True when the
+// name is gone.
+bool remove_entry_at(int parent_fd, const std::string& name);
+
 }  // namespace tarvel

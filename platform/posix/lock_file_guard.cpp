@@ -5,11 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <pwd.h>
-
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
+
+#include "platform/posix/user_folders.hpp"
 
 namespace tarvel {
 namespace {
@@ -38,20 +37,6 @@ std::string private_directory(const std::string& directory) {
   if (!S_ISDIR(st.st_mode)) return "not a folder";
   if (st.st_uid != ::getuid()) return "the folder belongs to another user";
   return {};
-}
-
-std::string environment_path(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr && value[0] == '/' ? value : "";
-}
-
-std::string home_directory() {
-  std::string home = environment_path("HOME");
-  if (home.empty()) {
-    if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir != nullptr)
-      home = entry->pw_dir;
-  }
-  return home;
 }
 
 }  // namespace

@@ -10,13 +10,11 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/leftover_names.hpp"
+
 namespace tarvel {
 namespace {
 
-constexpr std::string_view kPartialSuffix = ".tarvel-part";
-constexpr std::string_view kResumeSuffix = ".tarvel-resume";
-// Earlier launchers wrote to a random name with this prefix.
-constexpr std::string_view kOlderTemporaryPrefix = ".tarvel-part-";
 // Below this size a body costs about as much to fetch again as to continue,
 // so a part of it is never kept for later.
 constexpr std::uint64_t kWorthResuming = 64 * 1024;
@@ -34,15 +32,24 @@ std::string hidden(const std::string& name, std::string_view suffix) {
 
 struct Note {
   bool present = false;  // something lies under the note's name
-  std::string address;
-  std::string validator;
+  ResumeNote text;
 };
 
-// Reads a resume note: the address on its first line, the validator on its
-// second. A link under that name is never followed.
+// Anything but a plain file under a name of the sink's own (a folder, a
+// link, a FIFO that would hold a reader forever) is a leftover: it goes.
+void clear_odd_entry(int folder, const std::string& name) {
+  struct stat st {};
+  if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode)) {
+    (void)remove_entry_at(folder, name);
+  }
+}
+
+// Reads a resume note. A link under that name is never followed, and
+// nothing there may block the read.
 Note read_note(int folder, const std::string& name) {
   Note note;
-  const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  clear_odd_entry(folder, name);
+  const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     note.present = errno != ENOENT;
     return note;
@@ -52,11 +59,7 @@ Note read_note(int folder, const std::string& name) {
   const ssize_t n = ::read(fd, text.data(), text.size());
   ::close(fd);
   text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-  const auto first = text.find('\n');
-  const auto second = first == std::string::npos ? first : text.find('\n', first + 1);
-  if (second == std::string::npos) return note;
-  note.address = text.substr(0, first);
-  note.validator = text.substr(first + 1, second - first - 1);
+  note.text = parse_resume_note(text);
   return note;
 }
 
@@ -82,6 +85,14 @@ void remove_if_idle(int folder, const std::string& name) {
 
 }  // namespace
 
+ResumeNote parse_resume_note(std::string_view text) {
+  const auto first = text.find('\n');
+  const auto second = first == std::string_view::npos ? first : text.find('\n', first + 1);
+  if (second == std::string_view::npos) return {};
+  return {std::string(text.substr(0, first)),
+          std::string(text.substr(first + 1, second - first - 1))};
+}
+
 PosixFileSink::PosixFileSink(std::string target, std::string root, std::string address)
     : target_(std::move(target)), root_(std::move(root)), address_(std::move(address)) {}
 
@@ -92,7 +103,7 @@ PosixFileSink::~PosixFileSink() {
 bool PosixFileSink::reach_folder() {
   if (folder_.valid()) return true;
   auto parent = open_parent_folder(root_, target_);
-  if (!parent) return false;
+  if (!parent) return failed();
   folder_ = std::move(parent->folder);
   name_ = std::move(parent->name);
   partial_ = hidden(name_, kPartialSuffix);
@@ -105,7 +116,7 @@ ResumePoint PosixFileSink::resume_point() {
   if (address_.empty() || !reach_folder()) return {};
   const Note note = read_note(folder_.get(), resume_note_);
   note_on_disk_ = note.present;
-  if (note.address != address_ || note.validator.empty()) return {};
+  if (note.text.address != address_ || note.text.validator.empty()) return {};
   struct stat st {};
   if (::fstatat(folder_.get(), partial_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
       !S_ISREG(st.st_mode) || st.st_size <= 0) {
@@ -113,7 +124,7 @@ ResumePoint PosixFileSink::resume_point() {
   }
   resumable_ = true;
   size_ = static_cast<std::uint64_t>(st.st_size);
-  validator_ = note.validator;
+  validator_ = note.text.validator;
   return {size_, validator_};
 }
 
@@ -125,6 +136,7 @@ bool PosixFileSink::open(std::uint64_t offset, const std::string& validator) {
   struct stat st {};
   if (::fstat(fd_, &st) != 0 || (static_cast<std::uint64_t>(st.st_size) != offset &&
                                  ::ftruncate(fd_, static_cast<off_t>(offset)) != 0)) {
+    failed();
     close_partial();
     return false;
   }
@@ -137,8 +149,13 @@ bool PosixFileSink::open(std::uint64_t offset, const std::string& validator) {
   }
   size_ = offset;
   validator_ = validator;
-  // A body that starts over is a new one: the old note no longer tells its version.
-  if (offset == 0) forget_resume_note();
+  // A body that starts over is a new one (a 200 answer to a range request
+  // as well): the old note no longer tells its version, and a new note is
+  // written once this body is worth continuing.
+  if (offset == 0) {
+    forget_resume_note();
+    resumable_ = false;
+  }
   return true;
 }
 
@@ -158,13 +175,15 @@ bool PosixFileSink::read_back(std::uint64_t from, std::uint64_t to, BodyCheck& c
 
 bool PosixFileSink::open_partial() {
   if (!reach_folder()) return false;
+  clear_odd_entry(folder_.get(), partial_);
   // Never through a link: the partial file is ours or nothing. Close-on-exec,
   // so a program started meanwhile does not hold the file open. Made with
   // the mode the file keeps once renamed (as the user's umask allows).
   fd_ = ::openat(folder_.get(), partial_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd_ < 0) return false;
+  if (fd_ < 0) return failed();
   // Another transfer writes this very file: leave it be.
   if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    failed();
     close_partial();
     return false;
   }
@@ -178,7 +197,7 @@ bool PosixFileSink::write(const char* data, std::size_t size) {
     const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(size_));
     if (n < 0) {
       if (errno == EINTR) continue;
-      return false;
+      return failed();
     }
     data += n;
     size -= static_cast<std::size_t>(n);
@@ -199,16 +218,26 @@ bool PosixFileSink::commit() {
   // Renamed while still open and locked, so that no sweep takes the file
   // between its last byte and its new name.
   if (::renameat(folder_.get(), partial_.c_str(), folder_.get(), name_.c_str()) != 0) {
+    failed();
     abandon();
     return false;
   }
-  const bool closed = ::close(fd_) == 0;
+  const bool closed = ::close(fd_) == 0 || failed();
   fd_ = -1;
   resumable_ = false;
   forget_resume_note();
   // The file system refused the last of the data: what carries the name is not the body.
   if (!closed) ::unlinkat(folder_.get(), name_.c_str(), 0);
   return closed;
+}
+
+bool PosixFileSink::failed() {
+  error_number_ = errno;
+  return false;
+}
+
+FailureCause PosixFileSink::failure() const {
+  return {.kind = FailureCause::Kind::local_file, .error_number = error_number_, .path = target_};
 }
 
 bool PosixFileSink::body_matches() { return !check_ || check_->matches(); }
@@ -238,15 +267,6 @@ void PosixFileSink::close_partial() {
   fd_ = -1;
 }
 
-bool is_partial_file_name(const std::string& name) {
-  if (name.starts_with(kOlderTemporaryPrefix)) return true;
-  if (name.size() < 2 || name.front() != '.') return false;
-  for (const std::string_view suffix : {kPartialSuffix, kResumeSuffix}) {
-    if (name.size() > suffix.size() + 1 && name.ends_with(suffix)) return true;
-  }
-  return false;
-}
-
 void remove_stray_partials(const std::string& root, const std::string& target) {
   const auto parent = open_parent_folder(root, target);
   if (!parent) return;
@@ -260,7 +280,7 @@ void remove_stray_partials(const std::string& root, const std::string& target) {
   std::vector<std::string> notes;
   while (const dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
-    if (!is_partial_file_name(name)) continue;
+    if (!is_leftover_name(name)) continue;
     if (name.ends_with(kResumeSuffix)) {
       notes.push_back(name);
     } else {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/http_get.hpp"
@@ -42,6 +43,8 @@ class PosixFileSink final : public HttpSink {
   [[nodiscard]] bool body_matches() override;
   void interrupt() override;
   void abandon() override;
+  // The target, and the error number of the last call that failed.
+  [[nodiscard]] FailureCause failure() const override;
 
   [[nodiscard]] bool is_open() const { return fd_ >= 0; }
   // Bytes of the body in the partial file so far.
@@ -64,6 +67,8 @@ class PosixFileSink final : public HttpSink {
   void note_for_resume();
   void forget_resume_note();
   void close_partial();
+  // Keeps errno for failure(); always false.
+  bool failed();
 
   std::string target_;
   std::string root_;
@@ -76,17 +81,23 @@ class PosixFileSink final : public HttpSink {
   std::shared_ptr<BodyCheck> check_;
   std::uint64_t size_ = 0;
   int fd_ = -1;
+  int error_number_ = 0;
   bool note_on_disk_ = false;  // a resume note (ours or an older one) may lie beside the target
   bool resumable_ = false;     // the partial file on disk is this body's, and the note says so
 };
 
+// What a resume note says: the address its part came from (first line) and
+// the version the server named (second line); both "" when it says nothing.
+struct ResumeNote {
+  std::string address;
+  std::string validator;
+};
+[[nodiscard]] ResumeNote parse_resume_note(std::string_view text);
+
 // Removes what interrupted downloads left in the folder that holds target
 // (partial files, their resume notes, and the temporaries of older
-// launchers), except files that a transfer is writing right now. root and
-// target as for PosixFileSink.
+// launchers: platform/leftover_names.hpp), except files that a transfer is
+// writing right now. root and target as for PosixFileSink.
 void remove_stray_partials(const std::string& root, const std::string& target);
-
-// True for the names of such leftovers.
-[[nodiscard]] bool is_partial_file_name(const std::string& name);
 
 }  // namespace tarvel

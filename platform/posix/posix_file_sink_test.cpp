@@ -1,6 +1,7 @@
 #include "platform/posix/posix_file_sink.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -79,6 +80,40 @@ TEST(PosixFileSink, PartsNotWorthKeepingAreRemoved) {
   EXPECT_EQ(names_in(dir.path()), Names{".big.bin.tarvel-part"}) << "the old note is gone";
   sink.abandon();
   EXPECT_EQ(names_in(dir.path()), Names{});
+}
+
+// A body started over (a 200 answer to a range request) is a new body with
+// a note of its own once it is worth continuing.
+TEST(PosixFileSink, ABodyStartedOverGetsANoteOfItsOwn) {
+  testing::TempDir dir;
+  const std::string body = bytes(300 * 1024);
+  {
+    PosixFileSink first(dir / "big.bin", dir.path(), kAddress);
+    interrupted(first, body, 100 * 1024);
+  }
+  {
+    PosixFileSink second(dir / "big.bin", dir.path(), kAddress);
+    ASSERT_EQ(second.resume_point().bytes, 100u * 1024);
+    interrupted(second, body, 150 * 1024, "\"v2\"");
+  }
+  const ResumePoint held = PosixFileSink(dir / "big.bin", dir.path(), kAddress).resume_point();
+  EXPECT_EQ(held.bytes, 150u * 1024);
+  EXPECT_EQ(held.validator, "\"v2\"");
+}
+
+// Anything but a plain file under the part's or the note's name is a
+// leftover: it never blocks the download (a FIFO) or fails it (a folder).
+TEST(PosixFileSink, AFifoOrFolderUnderItsNamesIsALeftover) {
+  testing::TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / ".big.bin.tarvel-resume").c_str(), 0644), 0);
+  dir.write(".big.bin.tarvel-part/inside", "x");
+  PosixFileSink sink(dir / "big.bin", dir.path(), kAddress);
+  EXPECT_EQ(sink.resume_point().bytes, 0u);
+  ASSERT_TRUE(sink.open(0, "\"v\""));
+  ASSERT_TRUE(sink.write("body", 4));
+  ASSERT_TRUE(sink.commit());
+  EXPECT_EQ(dir.read("big.bin"), "body");
+  EXPECT_EQ(names_in(dir.path()), Names{"big.bin"});
 }
 
 TEST(PartialLeftovers, EveryLeftoverGoesButOneStillBeingWritten) {

@@ -109,17 +109,21 @@ bool PosixFiles::move(const std::string& from, const std::string& to) {
                     target->name.c_str()) == 0;
 }
 
-std::vector<Files::Entry> PosixFiles::list(const std::string& path) const {
+std::optional<std::vector<Files::Entry>> PosixFiles::read_folder(const std::string& path) const {
   std::vector<Entry> entries;
   const std::string folder = native_path(path);
   DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return entries;
+  if (dir == nullptr) return std::nullopt;
+  // readdir answers nothing both at the end and on an error; errno tells.
+  errno = 0;
   while (const dirent* item = ::readdir(dir)) {
     const std::string name = item->d_name;
-    if (name == "." || name == "..") continue;
-    entries.push_back({name, kind(folder + "/" + name)});
+    if (name != "." && name != "..") entries.push_back({name, kind(folder + "/" + name)});
+    errno = 0;
   }
+  const bool complete = errno == 0;
   ::closedir(dir);
+  if (!complete) return std::nullopt;
   return entries;
 }
 
@@ -129,11 +133,15 @@ std::string current_directory() {
   return buffer;
 }
 
-std::string executable_directory() {
+std::string executable_path() {
   char buffer[PATH_MAX];
   const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
   if (length <= 0) return {};
-  const std::string path(buffer, static_cast<std::size_t>(length));
+  return std::string(buffer, static_cast<std::size_t>(length));
+}
+
+std::string executable_directory() {
+  const std::string path = executable_path();
   return path.substr(0, path.rfind('/'));
 }
 

@@ -5,7 +5,7 @@
 namespace tarvel {
 
 // Files on a POSIX file system, rooted at one folder. "\" in a path becomes "/".
-class PosixFiles final : public Files {
+class PosixFiles : public Files {
  public:
   // root: the folder relative paths resolve against (absolute, native form).
   explicit PosixFiles(std::string root);
@@ -19,7 +19,8 @@ class PosixFiles final : public Files {
   bool remove_file(const std::string& path) override;
   bool create_directory(const std::string& path) override;
   bool move(const std::string& from, const std::string& to) override;
-  [[nodiscard]] std::vector<Entry> list(const std::string& path) const override;
+  [[nodiscard]] std::optional<std::vector<Entry>> read_folder(
+      const std::string& path) const override;
   [[nodiscard]] std::string native_path(const std::string& path) const override;
 
  private:
@@ -28,6 +29,8 @@ class PosixFiles final : public Files {
 
 // The process's current working directory, or "" when it cannot be read.
 std::string current_directory();
+// The running program's file, or "" when it cannot be told.
+std::string executable_path();
 // The folder the running program's file lies in, or "" when it cannot be told.
 std::string executable_directory();
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/folder_beneath.hpp"
+
 namespace tarvel {
 namespace {
 
@@ -40,45 +42,6 @@ std::string last_name(std::string path) {
   while (!path.empty() && path.back() == '/') path.pop_back();
   const auto slash = path.find_last_of('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::vector<std::string> names_in(int folder_fd) {
-  std::vector<std::string> names;
-  const int list_fd = ::fcntl(folder_fd, F_DUPFD_CLOEXEC, 0);
-  if (list_fd < 0) return names;
-  DIR* dir = ::fdopendir(list_fd);
-  if (dir == nullptr) {
-    ::close(list_fd);
-    return names;
-  }
-  while (const dirent* item = ::readdir(dir)) {
-    const std::string name = item->d_name;
-    if (!is_self_or_parent(name)) names.push_back(name);
-  }
-  ::closedir(dir);
-  return names;
-}
-
-bool remove_entry_at(int parent_fd, const std::string& name);
-
-// Empties a folder opened without following links, then removes it.
-bool remove_folder_at(int parent_fd, const std::string& name, int folder_fd) {
-  bool removed = true;
-  for (const std::string& child : names_in(folder_fd))
-    removed = remove_entry_at(folder_fd, child) && removed;
-  ::close(folder_fd);
-  return ::unlinkat(parent_fd, name.c_str(), AT_REMOVEDIR) == 0 && removed;
-}
-
-// Removes whatever the name is: a folder with its contents, or a file or
-// link by itself. O_NOFOLLOW makes a link fail to open as a folder, so it is
-// unlinked and what it points to stays.
-bool remove_entry_at(int parent_fd, const std::string& name) {
-  const int folder_fd =
-      ::openat(parent_fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (folder_fd >= 0) return remove_folder_at(parent_fd, name, folder_fd);
-  if (errno != ENOTDIR && errno != ELOOP) return errno == ENOENT;
-  return ::unlinkat(parent_fd, name.c_str(), 0) == 0 || errno == ENOENT;
 }
 
 }  // namespace

@@ -116,6 +116,23 @@ TEST_F(PlatformDesktopTest, TheNextScreenRunsModallyInsideACommandHandler) {
   EXPECT_EQ(first.next_commands, (std::vector<std::string>{"done"}));
 }
 
+// A text reaches an HTML5 movie whole, whatever it holds.
+TEST_F(PlatformDesktopTest, ATextReachesThePageWholeWithATagOrANulInIt) {
+  t->base.dir.write("echo.html",
+                    "<html><body><script>function addText(text) {"
+                    " tarvel.fscommand('got', text.split('\\u0000').join('<NUL>')); }"
+                    "</script></body></html>");
+  const std::string text = std::string("a</string>b\0c</arguments></invoke>d", 35);
+  MovieScreen screen(t->ui, t->base.dir / "echo.html",
+                     {.control = {0, 0, 320, 200}, .lines = {text}, .close_on_command = true});
+  t->give_up_after(testing::kPatienceMs);
+  (void)t->ui.run_modal(screen.window());
+  EXPECT_FALSE(t->gave_up);
+  using Command = std::pair<std::string, std::string>;
+  EXPECT_EQ(screen.commands,
+            (std::vector<Command>{{"got", "a</string>b<NUL>c</arguments></invoke>d"}}));
+}
+
 TEST_F(PlatformDesktopTest, AMoviePathOutsideTheApplicationDirectoryPlaysNothing) {
   testing::TempDir outside;
   outside.write("page.html", fetching_page({}));

@@ -17,6 +17,7 @@ struct Sample {
   std::vector<std::string> shown;  // words the page must show
   std::string action;              // what the player does on the page (a script)
   std::string sent;                // what that makes the movie send
+  std::vector<std::string> absent = {};  // words the page must not show
 };
 
 // Test names in listings: the sample's name rather than its bytes.
@@ -72,6 +73,14 @@ const Sample kSamples[] = {
      {"slot", "poker", "not installed", "ready"},
      "document.querySelectorAll('#games button')[1].click()",
      "rnggame_poker"},
+    {"sample_lobby_window",
+     "index.swf",
+     {0, 0, 1000, 690},
+     {"status205==<login/>", "lang=de", "status206==<![CDATA[hall]]>"},
+     {"Fenster: hall", "Kasse"},
+     "document.getElementById('exit').click()",
+     "exit",
+     {"Spieleliste"}},
     {"sample_cleaner",
      "app-popup\\clearLogin.swf",
      {0, 0, 245, 158},
@@ -100,6 +109,9 @@ TEST_P(SampleMovieTest, ShowsItsLinesAndSendsWhatThePlayerChooses) {
   const auto shows_all = [&](const std::string& text) {
     for (const std::string& word : sample.shown) {
       if (text.find(word) == std::string::npos) return false;
+    }
+    for (const std::string& word : sample.absent) {
+      if (text.find(word) != std::string::npos) return false;
     }
     return true;
   };

@@ -53,7 +53,7 @@ std::string driven(const std::string& page) {
   std::string out = page;
   const auto body = out.rfind("</body>");
   out.insert(body == std::string::npos ? out.size() : body,
-             "<script src=\"/drive_road.js\"></script>\n");
+             "<script src=\"/hear.js\"></script>\n<script src=\"/drive_road.js\"></script>\n");
   return out;
 }
 
@@ -86,6 +86,7 @@ struct DesktopRoad : ::testing::Test {
                    driven(read_file(samples + "app-popup/errorMsg.html")));
     road.app.write("drive_road.js",
                    read_file(testing::source_directory() + "tests/desktop/movies/drive_road.js"));
+    road.app.write("hear.js", read_file(testing::source_directory() + "web/demo/hear.js"));
     road.package("", "update_login",
                  {"movies/login.swf,app-popup\\", "movies/login.html,app-popup\\"});
     road.site.write("movies/login.html", driven(read_file(samples + "app-popup/login.html")));

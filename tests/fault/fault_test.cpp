@@ -261,7 +261,9 @@ TEST(FaultInjection, TheNextRunContinuesALargeFileAKillCutShort) {
 
 // A disk that fills up during a large file: the install fails with 401, the
 // file being written is not left cut short, and the package is not recorded.
-TEST(FaultInjection, AFullDiskFailsWith401AndTruncatesNothing) {
+// During an update, the installed file stays as it was and the package keeps
+// its version. The run after space was made converges.
+TEST(FaultInjection, AFullDiskFailsWith401AndLeavesEveryFileWholeAsItWas) {
   Site site;
   testing::TempDir scratch;
   const std::string app_dir = scratch / "app";
@@ -279,6 +281,21 @@ TEST(FaultInjection, AFullDiskFailsWith401AndTruncatesNothing) {
   ASSERT_TRUE(rerun.spawned());
   EXPECT_EQ(rerun.wait(), 0) << rerun.output();
   EXPECT_TRUE(tree_is_whole(site, app_dir));
+
+  const std::string large = "/pkg/d2/f6.bin";
+  const std::string before = read_file(app_dir + large);
+  site.site.write("common/d2/f6.bin", std::string(before.size(), 'n'));
+  site.site.write("common/common_update.xml",
+                  "$version-1.0\n$version-1.1\nCOMMON/d2/f6.bin,pkg\\d2\\\n");
+  Installer update(app_dir, scratch.path(), {std::to_string(128 * 1024)});
+  ASSERT_TRUE(update.spawned());
+  EXPECT_EQ(update.wait(), 1);
+  EXPECT_TRUE(read_file(app_dir + large) == before) << "the installed file changed";
+  EXPECT_FALSE(std::filesystem::exists(app_dir + "/common_update.xml"));
+  Installer after(app_dir, scratch.path());
+  ASSERT_TRUE(after.spawned());
+  EXPECT_EQ(after.wait(), 0) << after.output();
+  EXPECT_TRUE(read_file(app_dir + large) == std::string(before.size(), 'n'));
 }
 
 }  // namespace

@@ -15,7 +15,14 @@ LauncherProcess::LauncherProcess(const std::string& program, const std::string& 
                                  const std::vector<std::string>& environment, int limit_seconds,
                                  const std::vector<std::string>& arguments) {
   int output[2];
+  int errors[2];
   if (::pipe2(output, O_CLOEXEC) != 0) {
+    ended_ = true;
+    return;
+  }
+  if (::pipe2(errors, O_CLOEXEC) != 0) {
+    ::close(output[0]);
+    ::close(output[1]);
     ended_ = true;
     return;
   }
@@ -23,6 +30,7 @@ LauncherProcess::LauncherProcess(const std::string& program, const std::string& 
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
   posix_spawn_file_actions_adddup2(&actions, output[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, errors[1], 2);
   std::vector<std::string> env = environment;
   std::vector<char*> envp;
   for (std::string& entry : env) envp.push_back(entry.data());
@@ -38,12 +46,15 @@ LauncherProcess::LauncherProcess(const std::string& program, const std::string& 
   }
   posix_spawn_file_actions_destroy(&actions);
   ::close(output[1]);
+  ::close(errors[1]);
   if (pid_ < 0) {
     ::close(output[0]);
+    ::close(errors[0]);
     ended_ = true;
     return;
   }
   reader_ = std::thread([this, from = output[0]] { read_output(from); });
+  error_reader_ = std::thread([this, from = errors[0]] { read_errors(from); });
 }
 
 // "timeout" hands the signal on to the launcher.
@@ -71,6 +82,23 @@ void LauncherProcess::read_output(int from) {
   ::close(from);
 }
 
+void LauncherProcess::read_errors(int from) {
+  std::array<char, 4096> buffer{};
+  for (;;) {
+    const ssize_t got = ::read(from, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    std::lock_guard lock(mutex_);
+    errors_.append(buffer.data(), static_cast<std::size_t>(got));
+  }
+  ::close(from);
+}
+
+std::string LauncherProcess::errors() const {
+  std::lock_guard lock(mutex_);
+  return errors_;
+}
+
 bool LauncherProcess::wait_for(const std::string& text, std::chrono::milliseconds deadline) {
   std::unique_lock lock(mutex_);
   std::size_t found = std::string::npos;
@@ -90,6 +118,7 @@ int LauncherProcess::wait_exit() {
     pid_ = -1;
   }
   if (reader_.joinable()) reader_.join();
+  if (error_reader_.joinable()) error_reader_.join();
   return exit_code_;
 }
 

@@ -37,13 +37,18 @@ class LauncherProcess {
   // or it never started).
   int wait_exit();
   [[nodiscard]] std::string transcript() const;
+  // What it wrote to standard error; whole once wait_exit() returned.
+  [[nodiscard]] std::string errors() const;
 
  private:
   void read_output(int from);
+  void read_errors(int from);
 
   pid_t pid_ = -1;
   int exit_code_ = -1;
   std::thread reader_;
+  std::thread error_reader_;
+  std::string errors_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::string output_;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,8 +26,15 @@ Xvfb::Xvfb(int width, int height) {
     return;
   }
   const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+  const pid_t parent = getpid();
   pid_ = fork();
   if (pid_ == 0) {
+    // The server ends with the test process however that ends: a display
+    // kept for the whole process is never destroyed, and a killed test
+    // destroys nothing. (The signal comes when the forking thread ends: the
+    // test's main thread, which lives as long as the process.)
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(0);
     // The child keeps only the write end, under a fixed number.
     dup2(ready[1], 3);
     const int null = open("/dev/null", O_RDWR);

@@ -1,7 +1,7 @@
 // Plays the player's part in the sample movies along the whole road, one
 // screen at a time. Each step waits for the test's go-ahead: the file
 // "go/<step>" in the application directory, which the test writes once it
-// has looked at the screen.
+// has looked at the screen. Needs web/demo/hear.js before it.
 "use strict";
 
 (() => {
@@ -16,26 +16,7 @@
     }
   };
 
-  // Every line the launcher sends still reaches the movie; a step may wait
-  // for one that came before it started waiting.
-  const lines = [];
-  const waiting = [];
-  const movieAddText = window.addText;
-  window.addText = (text) => {
-    const line = String(text);
-    lines.push(line);
-    movieAddText(line);
-    for (const w of waiting.filter((w) => w.test(line))) {
-      waiting.splice(waiting.indexOf(w), 1);
-      w.resolve(line);
-    }
-  };
-  const hear = (test) =>
-    new Promise((resolve) => {
-      const earlier = lines.find(test);
-      if (earlier !== undefined) resolve(earlier);
-      else waiting.push({ test, resolve });
-    });
+  const hear = Heard.hear;
   const click = (id) => document.getElementById(id).click();
   const startsWith = (prefix) => (line) => line.startsWith(prefix);
 
