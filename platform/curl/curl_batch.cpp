@@ -125,6 +125,9 @@ class BatchRun {
     int attempts = 0;
     Clock::time_point retry_at{};
     std::optional<HttpResult> arrived;  // the whole body, while the sink puts it in place
+    // The last sign of life: the item's start, a piece of its body, or a
+    // wait for the rate cap.
+    Clock::time_point heard_at{};
   };
 
   [[nodiscard]] bool stop_requested() const {
@@ -143,9 +146,17 @@ class BatchRun {
   void start(Active& active);
   // Moves the running transfers on; true when one of them ended.
   bool drive();
-  // Ends the items whose bodies are now in place; true when one did.
+  // Ends the attempts whose answer is overdue and those of files quiet for
+  // too long; true when one ended.
+  bool end_overdue_attempts();
+  void note_heard(Active& active, Clock::time_point now) const;
+  [[nodiscard]] bool quiet_too_long(const Active& active, Clock::time_point at) const;
+  [[nodiscard]] bool answer_overdue(const CurlTransfer& transfer, Clock::time_point now) const;
+  // Ends the items whose bodies are settled; true when one was.
   bool settle_writes();
+  void settle(Active& active, BatchSink::Settled how);
   void attempt_ended(Active& active, CURLcode code);
+  void try_again_or_end(Active& active, const AttemptEnd& end);
   void end_for_good(Active& active, const HttpResult& result);
   void take_host(std::size_t index, int change);
   void wait();
@@ -184,8 +195,9 @@ bool BatchRun::run() {
     let_held_back_go_on();
     // A transfer that ended frees its place: fill it before waiting.
     const bool moved = drive();
+    const bool overdue = !stopping_ && end_overdue_attempts();
     const bool settled = !stopping_ && settle_writes();
-    if (!moved && !settled && !stopping_) wait();
+    if (!moved && !overdue && !settled && !stopping_) wait();
   }
   cancel_all();
   return false;
@@ -208,7 +220,8 @@ void BatchRun::start_next_items() {
     ready_[static_cast<std::size_t>(host_of_[i])].erase(i);
     --not_started_;
     take_host(i, +1);
-    active_.push_back(Active{i, sink_for_(i, writer_), nullptr, 0, {}, std::nullopt});
+    active_.push_back(
+        Active{i, sink_for_(i, writer_), nullptr, 0, {}, std::nullopt, Clock::now()});
     start(active_.back());
   }
 }
@@ -306,16 +319,57 @@ void BatchRun::release_attempt(Active& active) {
   t_curl.give_back(easy);
 }
 
+bool BatchRun::end_overdue_attempts() {
+  const auto now = Clock::now();
+  std::vector<Active*> overdue;
+  for (Active& active : active_) {
+    if (!active.transfer) continue;
+    note_heard(active, now);
+    if (quiet_too_long(active, now) || answer_overdue(*active.transfer, now))
+      overdue.push_back(&active);
+  }
+  for (Active* active : overdue) {
+    attempt_ended(*active, CURLE_OPERATION_TIMEDOUT);
+    if (stopping_) break;
+  }
+  return !overdue.empty();
+}
+
+// A transfer waiting for its share of the rate cap is not a quiet one.
+void BatchRun::note_heard(Active& active, Clock::time_point now) const {
+  if (active.transfer->held_back() > 0) {
+    active.heard_at = now;
+    return;
+  }
+  active.heard_at = std::max(active.heard_at, active.transfer->body_arrived_at());
+}
+
+bool BatchRun::quiet_too_long(const Active& active, Clock::time_point at) const {
+  return options_.quiet_limit.count() > 0 && at - active.heard_at >= options_.quiet_limit;
+}
+
+bool BatchRun::answer_overdue(const CurlTransfer& transfer, Clock::time_point now) const {
+  const auto since = transfer.waiting_since();
+  return options_.first_byte_limit.count() > 0 && since && now - *since >= options_.first_byte_limit;
+}
+
 void BatchRun::attempt_ended(Active& active, CURLcode code) {
+  note_heard(active, Clock::now());
   const AttemptEnd end = active.transfer->finish(code);
   release_attempt(active);
   if (end.result.ok()) {
     active.arrived = end.result;
     return;
   }
-  if (!end.result.ok() && worth_retrying(end) && active.attempts <= settings_.policy.retries &&
-      !stop_requested()) {
-    active.retry_at = Clock::now() + pause_before_retry(settings_.policy, active.attempts);
+  try_again_or_end(active, end);
+}
+
+// A retry that would start after the file's quiet limit is not made.
+void BatchRun::try_again_or_end(Active& active, const AttemptEnd& end) {
+  const auto retry_at = Clock::now() + pause_before_retry(settings_.policy, active.attempts);
+  if (worth_retrying(end) && active.attempts <= settings_.policy.retries && !stop_requested() &&
+      !quiet_too_long(active, retry_at)) {
+    active.retry_at = retry_at;
     return;
   }
   end_for_good(active, end.result);
@@ -332,23 +386,37 @@ void BatchRun::end_for_good(Active& active, const HttpResult& result) {
 }
 
 bool BatchRun::settle_writes() {
-  std::vector<std::pair<Active*, HttpResult>> settled;
+  std::vector<std::pair<Active*, BatchSink::Settled>> settled;
   for (Active& active : active_) {
     if (!active.arrived) continue;
-    const std::optional<bool> in_place = active.sink->committed();
-    if (!in_place) continue;
-    HttpResult result = *active.arrived;
-    if (!*in_place) {
-      result.outcome = HttpResult::Outcome::sink;
-      result.cause = active.sink->failure();
-    }
-    settled.emplace_back(&active, result);
+    const BatchSink::Settled how = active.sink->settled();
+    if (how != BatchSink::Settled::pending) settled.emplace_back(&active, how);
   }
-  for (auto& [active, result] : settled) {
-    end_for_good(*active, result);
+  for (auto& [active, how] : settled) {
+    settle(*active, how);
     if (stopping_) break;
   }
   return !settled.empty();
+}
+
+void BatchRun::settle(Active& active, BatchSink::Settled how) {
+  using Settled = BatchSink::Settled;
+  HttpResult result = *active.arrived;
+  active.arrived.reset();
+  if (how == Settled::not_expected) {
+    // Dropped whole, and asked for again like a broken transfer.
+    AttemptEnd end;
+    end.result = {HttpResult::Outcome::transfer, result.status,
+                  {.kind = FailureCause::Kind::unexpected_body}};
+    end.resume_refused = true;
+    try_again_or_end(active, end);
+    return;
+  }
+  if (how == Settled::failed) {
+    result.outcome = HttpResult::Outcome::sink;
+    result.cause = active.sink->failure();
+  }
+  end_for_good(active, result);
 }
 
 void BatchRun::wait() {
