@@ -26,7 +26,8 @@ run() {
   installed=$(sed -n 's/^files installed: \([0-9]*\) (\([0-9]*\) bytes).*/\1 \2/p' <<< "$summary")
   [ -n "$installed" ] || fail "no count of installed files: $summary"
   # Nothing of the demo is left running: the stage's port no longer answers.
-  address=$(grep -o -m1 'http://127.0.0.1:[0-9]*/' "$work/demo/stage.log")
+  address=$(grep -o -m1 'http://127.0.0.1:[0-9]*/' "$work/demo/stage.log") ||
+    fail "the stage log names no address: $(tail -20 "$work/demo/stage.log")"
   if curl -s -m 5 -o /dev/null "$address"; then fail "the stage at $address still answers"; fi
 }
 
@@ -75,6 +76,7 @@ for _ in $(seq 600); do
 done
 kill -INT -- "-$demo" 2>/dev/null || true
 wait "$demo" || true
-address=$(grep -o -m1 'http://127.0.0.1:[0-9]*/' "$work/demo/stage.log")
+address=$(grep -o -m1 'http://127.0.0.1:[0-9]*/' "$work/demo/stage.log") ||
+  fail "after Ctrl+C the stage log names no address: $(tail -20 "$work/out.txt" "$work/demo/stage.log")"
 if curl -s -m 5 -o /dev/null "$address"; then fail "after Ctrl+C the stage at $address still answers"; fi
 echo "the demo ran the whole road three times and left nothing running"
