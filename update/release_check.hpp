@@ -80,7 +80,17 @@ struct ExpectedRelease {
 // release does without it (the installation manifest no longer lists it).
 [[nodiscard]] EntryList entries_still_released(const Sums& sums, const EntryList& entries);
 
-// Gives every transfer the check of its entry's sum. False, named on
+// The cheaper ways to a file that the sums announce (key: its source path),
+// best first: a patch against the file installed (launcher form) when that
+// is the patch's base, then the compressed copy. Each is published beside
+// the file's own address.
+[[nodiscard]] std::vector<CodedDownload> coded_downloads(App& app, const Sums& sums,
+                                                         const std::string& key,
+                                                         const std::string& address,
+                                                         const std::string& installed);
+
+// Gives every transfer the check of its entry's sum, and the compressed
+// copy and patch its sums announce. False, named on
 // standard error, when an entry has none: nothing vouches for that file.
 [[nodiscard]] bool attach_body_checks(App& app, const Sums& sums, const EntryList& entries,
                                       std::vector<EntryTransfer>& transfers,
