@@ -29,6 +29,7 @@
 #include "screens/update_screen.hpp"
 #include "tarvel_version.hpp"
 #include "update/download.hpp"
+#include "update/install_journal.hpp"
 
 using namespace tarvel;
 
@@ -54,6 +55,8 @@ int tree_command(App& app, Action action, const std::string& log_path) {
   read_settings_file(app);
   app.settings().set_application_directory(app.files().working_directory() + "/");
   if (!is_application_directory(app)) return 1;
+  // The tree is checked (and mended) as the last install left it once finished.
+  if (action == Action::verify || action == Action::repair) (void)finish_interrupted_commits(app);
   switch (action) {
     case Action::verify:
       return verify_command(app);

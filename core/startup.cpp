@@ -83,6 +83,8 @@ bool run_startup(App& app, const StartupParts& parts) {
     case InstanceGuard::Claim::claimed:
       break;
   }
+  // Only the one instance may: another could be in the middle of its own.
+  if (parts.finish_installs) (void)parts.finish_installs(app);
   if (!public_host_probe(app)) {
     app.log().cause(app.public_host() +
                     ": name does not resolve, so the launcher counts itself offline");

@@ -24,11 +24,15 @@ struct StartupParts {
   // The proxy the system names for an address, for the log ("" for none);
   // without it the log does not say.
   std::function<std::string(const std::string& address)> proxy_for = nullptr;
+  // Finishes the installs a crash cut short in their last step, before
+  // anything reads what is installed.
+  std::function<bool(App&)> finish_installs = nullptr;
 };
 
 // The launcher's start: settings, application directory, the single-instance
-// guard, the connectivity probe, relocation, the cleanup of leftovers, then
-// the first screen. Always false: when it returns the process is to end.
+// guard, the installs a crash cut short, the connectivity probe, relocation,
+// the cleanup of leftovers, then the first screen. Always false: when it
+// returns the process is to end.
 [[nodiscard]] bool run_startup(App& app, const StartupParts& parts);
 
 // Notes in the support log what a support person asks first (the

@@ -7,8 +7,8 @@ namespace {
 // The request service, answering with the input.
 struct AnsweringPost final : tarvel::HttpPost {
   std::string answer;
-  std::optional<std::string> post(const std::string&, const std::string&) override {
-    return answer;
+  tarvel::PostAnswer exchange(const std::string&, const std::string&) override {
+    return {answer, 200, {}};
   }
 };
 

@@ -212,7 +212,7 @@ TEST_F(PublishedPackage, RefusesNamesLaunchersWouldMishandleAndWritesNothing) {
       "a,b.swf",     "with space.png", "tab\there.png", "ctl\x01.png", "caf\xC3\xA9.png",
       "back\\slash", "hash#.png",      "query?.png",    "pct%20.png",  "$version-9.txt",
       "quote\".png", "colon:.png",     "brace{.png",  ".x.png.tarvel-part",
-      ".x.tarvel-resume",
+      ".x.tarvel-resume", ".x.png.tarvel-new", "x.tarvel-journal",
   };
   for (const char* name : kRefused) {
     testing::TempDir fresh;

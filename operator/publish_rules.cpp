@@ -6,6 +6,7 @@
 #include "core/text_lines.hpp"
 #include "platform/leftover_names.hpp"
 #include "update/manifest.hpp"
+#include "update/package_files.hpp"
 
 namespace tarvel {
 namespace {
@@ -68,6 +69,13 @@ std::optional<std::string> refused_path_reason(std::string_view relative_path) {
   if (holds_leftover_name(relative_path)) {
     return "is named like what an interrupted download leaves (.NAME.tarvel-part, "
            ".NAME.tarvel-resume), which launchers sweep away";
+  }
+  const auto separator = relative_path.find_last_of("/\\");
+  const std::string_view name =
+      separator == std::string_view::npos ? relative_path : relative_path.substr(separator + 1);
+  if (is_install_file_name(name)) {
+    return "is named like a launcher's own files of an installation (.NAME.tarvel-new, "
+           "NAME.tarvel-journal)";
   }
   return std::nullopt;
 }

@@ -38,6 +38,16 @@ class Files {
   // Replaces the file's contents. The file appears complete or not at all.
   [[nodiscard]] virtual bool write(const std::string& path, const std::string& contents) = 0;
 
+  // As write(), and true only once the contents and the name are on the
+  // disk itself: a power cut afterwards keeps the file.
+  [[nodiscard]] virtual bool write_durably(const std::string& path,
+                                           const std::string& contents) = 0;
+
+  // Bytes this user may still write to the file system that holds the
+  // folder; nothing when the system does not say.
+  [[nodiscard]] virtual std::optional<std::uint64_t> free_space(
+      const std::string& folder) const = 0;
+
   // Kind of the entry itself; a symbolic link is reported as a link, not followed.
   [[nodiscard]] virtual Kind kind(const std::string& path) const = 0;
 

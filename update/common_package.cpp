@@ -4,8 +4,9 @@
 
 #include "core/app.hpp"
 #include "update/download.hpp"
+#include "update/install_journal.hpp"
 #include "update/manifest.hpp"
-#include "update/package_files.hpp"
+#include "update/package_install.hpp"
 
 namespace tarvel {
 namespace {
@@ -46,6 +47,8 @@ bool update_installed(App& app, const CommonPackage& package) {
 }  // namespace
 
 bool install_common_package(App& app) {
+  // A commit a crash cut short is finished first: the labels below are read after it.
+  (void)finish_interrupted_commits(app);
   const CommonPackage package = common_package(app);
   // Each branch checks only the names it uses: a setup.xml without a
   // common_update line leaves that name empty, and a first installation

@@ -2,8 +2,9 @@
 
 #include "core/app.hpp"
 #include "update/download.hpp"
+#include "update/install_journal.hpp"
 #include "update/manifest.hpp"
-#include "update/package_files.hpp"
+#include "update/package_install.hpp"
 
 namespace tarvel {
 namespace {
@@ -78,6 +79,8 @@ const char* decide_package_status(const PackageLabels& labels) {
 
 bool install_game_package(App& app, const std::string& package_name, const std::string& group,
                           int source_code) {
+  // A commit a crash cut short is finished first: the labels below are read after it.
+  (void)finish_interrupted_commits(app);
   GamePackage package;
   package.prefix = group.empty() ? app.settings().selected_language() : group;
   package.package_name = package_name;

@@ -10,6 +10,7 @@
 #include "tests/support/nginx.hpp"
 #include "tests/support/test_app.hpp"
 #include "update/manifest.hpp"
+#include "update/package_install.hpp"
 
 namespace tarvel {
 namespace {

@@ -1,18 +1,18 @@
 #include "update/manifest.hpp"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cctype>
+#include <cstring>
 #include <optional>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "core/app.hpp"
 #include "core/settings_readers.hpp"
 #include "core/text_lines.hpp"
 #include "platform/leftover_names.hpp"
-#include "update/download.hpp"
 #include "update/package_files.hpp"
-#include "update/release_check.hpp"
 
 namespace tarvel {
 namespace {
@@ -22,7 +22,6 @@ constexpr std::string_view kMandatoryMarker = "$versionm";
 constexpr std::string_view kVersionTypeKey = "version_type";
 constexpr std::string_view kCommonPrefix = "COMMON";
 constexpr std::string_view kGamesPrefix = "GAMES";
-constexpr const char* kSettingsCopySource = "setup";
 
 // Manifests are read whole; a hostile server's endless one must not take
 // the player's memory with it.
@@ -43,12 +42,6 @@ std::optional<std::string> manifest_text(App& app, const std::string& path) {
   return text;
 }
 
-// For the readers of labels and counts, an oversized manifest reads as empty;
-// the installation routines refuse it outright.
-std::string file_text(App& app, const std::string& path) {
-  return manifest_text(app, path).value_or(std::string());
-}
-
 // A control character in a name would cut it short or change it on its way
 // to the system: "victim\0\\" names "victim".
 bool has_control_character(std::string_view text) {
@@ -56,11 +49,14 @@ bool has_control_character(std::string_view text) {
                      [](char c) { return static_cast<unsigned char>(c) < 0x20; });
 }
 
+// The C locale's white space, without a call per character.
+bool is_white_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
 std::string without_white_space(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (const char c : text) {
-    if (std::isspace(static_cast<unsigned char>(c)) == 0) out.push_back(c);
+    if (!is_white_space(c)) out.push_back(c);
   }
   return out;
 }
@@ -81,18 +77,85 @@ bool climbs(std::string_view component) {
   return component.find_first_not_of(". ") == std::string_view::npos;
 }
 
-bool has_comma(std::string_view line) { return line.find(',') != std::string_view::npos; }
+// What the source path of an entry line (the text before its first ",")
+// gives: a manifest runs to 100,000 lines, so each is looked at as few times
+// as can be.
+struct Source {
+  std::string_view file_name;  // after the last "/" or "\"; empty without one
+  bool accepted = false;       // no control character, and a name that is a file's
+};
 
-// A file name of dots alone ("." included) names a folder, never a file.
-bool safe_file_name(std::string_view name) {
-  return stays_inside(name) &&
-         (name.empty() || name.find_first_not_of(". ") != std::string_view::npos);
+// Whether a text holds a control character, looked for eight bytes at a
+// time: a byte below 0x20 turns on the top bit of its lane in
+// (word - 0x20..) & ~word (bytes from 0x80 on never do).
+bool holds_control_character(std::string_view text) {
+  constexpr std::uint64_t kLanes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kTopBits = 0x8080808080808080ULL;
+  std::size_t at = 0;
+  for (; at + sizeof(std::uint64_t) <= text.size(); at += sizeof(std::uint64_t)) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, text.data() + at, sizeof word);
+    if (((word - kLanes * 0x20) & ~word & kTopBits) != 0) return true;
+  }
+  return has_control_character(text.substr(at));
 }
 
-// A file or folder named like a download's leftover would be swept away
-// after every installation: installed, then gone, never converging.
-bool sweep_keeps(std::string_view folder, std::string_view file_name) {
-  return !holds_leftover_name(folder) && !is_leftover_name(file_name);
+// Dots (and spaces) alone name a folder, never a file.
+bool only_dots(std::string_view name) {
+  for (const char c : name) {
+    if (c != '.' && c != ' ') return false;
+  }
+  return true;
+}
+
+// Where the file name of a source path begins: after its last "/" or "\\",
+// found eight bytes at a time from the end; 0 when it has neither. A lane
+// of (lane & 0x7f) + 0x7f | lane keeps its top bit clear only for a zero
+// byte, and no lane carries into another.
+std::size_t name_start(std::string_view source) {
+  constexpr std::uint64_t kLanes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kLow = 0x7f7f7f7f7f7f7f7fULL;
+  std::size_t end = source.size();
+  // The lanes are told apart by their order in memory.
+  const bool by_words = std::endian::native == std::endian::little;
+  for (; by_words && end >= sizeof(std::uint64_t); end -= sizeof(std::uint64_t)) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, source.data() + end - sizeof word, sizeof word);
+    const auto zeros = [&](std::uint64_t bytes) {
+      return ~(((bytes & kLow) + kLow) | bytes | kLow);
+    };
+    const std::uint64_t found = zeros(word ^ (kLanes * '/')) | zeros(word ^ (kLanes * '\\'));
+    // The last byte of the word in the text is its most significant.
+    if (found != 0) return end - static_cast<std::size_t>(std::countl_zero(found)) / 8;
+  }
+  while (end > 0 && source[end - 1] != '/' && source[end - 1] != '\\') --end;
+  return end;
+}
+
+Source read_source(std::string_view source) {
+  Source read;
+  if (holds_control_character(source)) return read;
+  const std::size_t name_at = name_start(source);
+  read.accepted = true;
+  if (name_at == 0) return read;  // no separator: the line adds no entry
+  read.file_name = source.substr(name_at);
+  // A name of dots alone ("." included) names a folder, never a file, and a
+  // colon a drive or a stream. With dot-only names refused, no folder and
+  // name can join into "..". A name like those of a download's leftovers or
+  // an installation's own files would be swept away after every
+  // installation: installed, then gone, never converging.
+  read.accepted = read.file_name.find(':') == std::string_view::npos &&
+                  (read.file_name.empty() || !only_dots(read.file_name)) &&
+                  !is_leftover_name(read.file_name) && !is_install_file_name(read.file_name);
+  return read;
+}
+
+std::string remote_path_of(std::string_view source) {
+  std::string remote(source);
+  if (source.find('\\') != std::string_view::npos) {
+    std::replace(remote.begin(), remote.end(), '\\', '/');
+  }
+  return remote;
 }
 
 // One entry line cut into its entry; accepted is false when its folder or
@@ -104,49 +167,51 @@ struct EntryLine {
   bool accepted = false;
 };
 
+// A folder named like a download's leftover would be swept away too.
+bool folder_accepted(std::string_view folder) {
+  return !has_control_character(folder) && stays_inside(folder) && !holds_leftover_name(folder);
+}
+
 EntryLine split_entry_line(std::string_view line) {
   const auto comma = line.find(',');
-  const std::string_view source = line.substr(0, comma);
+  const Source source = read_source(line.substr(0, comma));
   EntryLine parts;
   parts.entry.target_folder = without_white_space(line.substr(comma + 1));
-  const auto separator = source.find_last_of("/\\");
-  const std::string_view file_name =
-      separator == std::string_view::npos ? std::string_view() : source.substr(separator + 1);
-  // With dot-only names refused, no folder and name can join into "..".
-  parts.accepted = !has_control_character(source) &&
-                   !has_control_character(parts.entry.target_folder) &&
-                   stays_inside(parts.entry.target_folder) && safe_file_name(file_name) &&
-                   sweep_keeps(parts.entry.target_folder, file_name);
-  if (!parts.accepted || file_name.empty()) return parts;
-  parts.entry.file_name = file_name;
-  parts.entry.remote_path = source;
-  std::replace(parts.entry.remote_path.begin(), parts.entry.remote_path.end(), '\\', '/');
+  parts.accepted = source.accepted && folder_accepted(parts.entry.target_folder);
+  if (!parts.accepted || source.file_name.empty()) return parts;
+  parts.entry.file_name = source.file_name;
+  parts.entry.remote_path = remote_path_of(line.substr(0, comma));
   return parts;
 }
 
-// Reads manifest lines into an entry list. Each folder is created once per
-// manifest: a package lists hundreds of files per folder, and creating a
-// folder is far dearer than remembering that it was made. Lines it refuses
-// are kept for the report.
+// Reads the entry lines of a manifest, held in memory, into entries. Each
+// target folder is looked at once per manifest, by the text the lines give
+// it: a package lists hundreds of files per folder, and a look at the disk
+// costs far more than remembering its answer. Nothing on disk changes.
+// Lines it refuses are kept for the report.
 class EntryReader {
  public:
-  EntryReader(App& app, EntryList& entries)
-      : app_(app), entries_(entries), base_(app.settings().application_directory()) {
-    entries_.clear();
+  EntryReader(App& app, ManifestEntries& read)
+      : app_(app), read_(read), base_(app.settings().application_directory()) {
+    read_.entries.clear();
+    read_.folders.clear();
   }
 
-  // False when the line is refused: it would write outside the application
-  // directory, through a link, or with a name the system would read
-  // differently. A refused line adds nothing and creates nothing.
-  bool handle(std::string_view line) {
-    EntryLine parts = split_entry_line(line);
-    if (!parts.accepted || !make_folders(parts.entry.target_folder)) return refuse(line);
-    if (parts.entry.file_name.empty()) return true;
-    if (entries_.size() == kEntryLimit) {
+  // False when the line (which holds a "," at comma) is refused: it would
+  // write outside the application directory, through a link, or with a name
+  // the system would read differently. A refused line adds nothing.
+  bool handle(std::string_view line, std::size_t comma) {
+    const Folder& folder = folder_of(line.substr(comma + 1));
+    const std::string_view source_text = line.substr(0, comma);
+    const Source source = read_source(source_text);
+    if (!folder.usable || !source.accepted) return refuse(line);
+    if (source.file_name.empty()) return true;
+    if (read_.entries.size() == kEntryLimit) {
       too_many_ = true;
       return false;
     }
-    entries_.push_back(std::move(parts.entry));
+    read_.entries.push_back(
+        {std::string(source.file_name), folder.text, remote_path_of(source_text)});
     return true;
   }
 
@@ -168,35 +233,67 @@ class EntryReader {
   }
 
  private:
+  struct Folder {
+    std::string text;  // white space removed
+    bool usable = false;
+  };
+
   bool refuse(std::string_view line) {
     if (shown_.size() < kRefusalsShown) shown_.emplace_back(line);
     ++refused_;
     return false;
   }
 
-  // False when a folder on the way is a link: what is written there would
-  // land wherever it points. (The file layer refuses to follow it as well;
-  // this names the line before anything is fetched.)
-  bool make_folders(const std::string& folder) {
-    if (folder.empty()) return true;
-    const auto known = folders_.find(folder);
-    if (known != folders_.end()) return known->second;
-    bool usable = true;
-    for (const std::string& prefix : target_folder_prefixes(folder)) {
-      if (usable && prefixes_.insert(prefix).second) {
-        app_.files().create_directory(base_ + prefix);
+  // The folders lately asked for wait in a small table, by a cheap sum of
+  // the text a line gives: most lines find theirs there without the map's
+  // hash and divisions.
+  static std::size_t slot_of(std::string_view written) {
+    std::uint64_t tail = 0;
+    const std::size_t bytes = std::min<std::size_t>(written.size(), sizeof tail);
+    std::memcpy(&tail, written.data() + written.size() - bytes, bytes);
+    return static_cast<std::size_t>(((tail ^ written.size()) * kSlotMix) >> kSlotShift);
+  }
+
+  const Folder& folder_of(std::string_view written) {
+    Slot& slot = slots_[slot_of(written)];
+    if (slot.folder != nullptr && slot.written == written) return *slot.folder;
+    auto [known, added] = folders_.try_emplace(written);
+    if (added) known->second = look_at(without_white_space(written));
+    slot = {written, &known->second};
+    return known->second;
+  }
+
+  // Unusable when it leads outside, or a folder on the way is a link: what
+  // is written there would land wherever it points. (The file layer refuses
+  // to follow it as well; this names the line before anything is fetched.)
+  Folder look_at(std::string folder) {
+    Folder looked{std::move(folder), false};
+    if (!folder_accepted(looked.text)) return looked;
+    looked.usable = true;
+    for (std::string& prefix : target_folder_prefixes(looked.text)) {
+      auto [seen, added] = prefixes_.try_emplace(prefix, true);
+      if (added) {
+        seen->second = app_.files().kind(base_ + prefix) != Files::Kind::symlink;
+        read_.folders.push_back(std::move(prefix));
       }
-      usable = usable && app_.files().kind(base_ + prefix) != Files::Kind::symlink;
+      looked.usable = looked.usable && seen->second;
     }
-    folders_.emplace(folder, usable);
-    return usable;
+    return looked;
   }
 
   App& app_;
-  EntryList& entries_;
+  ManifestEntries& read_;
   const std::string base_;
-  std::unordered_map<std::string, bool> folders_;
-  std::unordered_set<std::string> prefixes_;
+  // Keyed by the text of the manifest, which outlives the reader's use.
+  std::unordered_map<std::string_view, Folder> folders_;
+  struct Slot {
+    std::string_view written;
+    const Folder* folder = nullptr;  // in folders_, whose elements stay where they are
+  };
+  static constexpr std::uint64_t kSlotMix = 0x9e3779b97f4a7c15ULL;
+  static constexpr int kSlotShift = 56;  // 256 slots
+  std::array<Slot, std::size_t{1} << (64 - kSlotShift)> slots_{};
+  std::unordered_map<std::string, bool> prefixes_;  // whether it may be written through
   std::vector<std::string> shown_;
   std::size_t refused_ = 0;
   bool too_many_ = false;
@@ -215,14 +312,70 @@ bool read_for_install(App& app, const std::string& path, std::string& text) {
   return true;
 }
 
-bool download_entries(App& app, const EntryList& entries, const std::string& local_base,
-                      const std::string& address_base, const std::string& manifest_path,
-                      const Sums* sums) {
-  std::vector<EntryTransfer> transfers = entry_transfers(app, entries, local_base, address_base);
-  if (sums != nullptr && !attach_body_checks(app, *sums, entries, transfers, manifest_path)) {
-    return install_failed(app);
+// A line of the text, without its line end (and one "\r" before it).
+struct Line {
+  std::string_view text;
+  std::size_t next = 0;  // where the following line begins; past the text's end after the last
+};
+
+Line line_from(std::string_view text, std::size_t start) {
+  auto end = text.find('\n', start);
+  if (end == std::string_view::npos) end = text.size();
+  std::string_view line = text.substr(start, end - start);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return {line, end + 1};
+}
+
+// The line that holds the character at a position (not a line end).
+Line line_at(std::string_view text, std::size_t at) {
+  const auto newline = at == 0 ? std::string_view::npos : text.rfind('\n', at - 1);
+  return line_from(text, newline == std::string_view::npos ? 0 : newline + 1);
+}
+
+// Hands every line holding a "," to the reader, from the first line on
+// (from == 0) or from where a delta's entries begin; the reader reports.
+bool read_entry_lines(EntryReader& reader, std::string_view text, std::size_t from,
+                      const std::string& manifest_path, ManifestEntries& read) {
+  // Counted first: growing the list step by step would copy it over and over.
+  const int listed = count_entry_lines(text.substr(from));
+  read.entry_lines = count_entry_lines(text.substr(0, from)) + listed;
+  read.entries.reserve(std::min<std::size_t>(static_cast<std::size_t>(listed), kEntryLimit));
+  for (std::size_t at = from; at < text.size();) {
+    const Line line = line_from(text, at);
+    const auto comma = line.text.find(',');
+    if (comma != std::string_view::npos) (void)reader.handle(line.text, comma);
+    at = line.next;
   }
-  return download_files(app, transfers);
+  if (reader.report(manifest_path)) return true;
+  read.entries.clear();
+  read.folders.clear();
+  return false;
+}
+
+// Where the line after the first line holding the label begins (past the
+// text's end after the last line); nothing when no line holds it. The text
+// is searched for the label itself, not line by line: the history before
+// it is most of a manifest.
+std::optional<std::size_t> after_line_holding(std::string_view text, std::string_view label) {
+  if (text.empty()) return std::nullopt;
+  // Every line holds the empty label: the first one counts as its header.
+  if (label.empty()) return line_from(text, 0).next;
+  for (auto at = text.find(label); at != std::string_view::npos; at = text.find(label, at + 1)) {
+    const Line line = line_at(text, at);
+    if (holds_label(line.text, label)) return line.next;
+  }
+  return std::nullopt;
+}
+
+// Where a delta's entries begin: the line after the first version header
+// that follows the first line holding the installed label; the text's end
+// when there is none.
+std::size_t delta_start(std::string_view text, const std::string& installed_label) {
+  const std::optional<std::size_t> after = after_line_holding(text, installed_label);
+  if (!after || *after >= text.size()) return text.size();
+  const auto header = text.find(kVersionMarker, *after);
+  if (header == std::string_view::npos) return text.size();
+  return std::min(line_at(text, header).next, text.size());
 }
 
 // The rest of a remote path after a prefix and the separator that follows it.
@@ -249,12 +402,12 @@ std::string printable(std::string_view line) {
 }
 
 std::string last_label(std::string_view text, std::string_view marker) {
-  std::string_view label;
-  for_each_line(text, [&](std::string_view line) {
-    const auto at = line.find(marker);
-    if (at != std::string_view::npos) label = line.substr(at);
-  });
-  return std::string(label);
+  // The last line holding the marker holds its last occurrence; the label
+  // runs from the line's first one.
+  const auto last = text.rfind(marker);
+  if (last == std::string_view::npos) return {};
+  const std::string_view line = line_at(text, last).text;
+  return std::string(line.substr(line.find(marker)));
 }
 
 std::string version_type_of(std::string_view text) {
@@ -267,27 +420,38 @@ std::string version_type_of(std::string_view text) {
 }
 
 int count_entry_lines(std::string_view text) {
+  // From one "," to the end of its line, then to the next ",": two searches
+  // an entry line, none for the others.
   int count = 0;
-  for_each_line(text, [&](std::string_view line) { count += has_comma(line) ? 1 : 0; });
+  for (auto comma = text.find(','); comma != std::string_view::npos; ++count) {
+    const auto end = text.find('\n', comma);
+    comma = end == std::string_view::npos ? end : text.find(',', end + 1);
+  }
   return count;
 }
 
+// For the readers of labels and counts, an oversized manifest reads as empty;
+// the installation routines refuse it outright.
+std::string manifest_file_text(App& app, const std::string& path) {
+  return manifest_text(app, path).value_or(std::string());
+}
+
 std::string read_version_label(App& app, const std::string& path) {
-  return version_label(file_text(app, path));
+  return version_label(manifest_file_text(app, path));
 }
 
 std::string version_label(std::string_view text) { return last_label(text, kVersionMarker); }
 
 std::string read_mandatory_label(App& app, const std::string& path) {
-  return last_label(file_text(app, path), kMandatoryMarker);
+  return last_label(manifest_file_text(app, path), kMandatoryMarker);
 }
 
 std::string read_version_type(App& app, const std::string& path) {
-  return version_type_of(file_text(app, path));
+  return version_type_of(manifest_file_text(app, path));
 }
 
 void count_entries(App& app, const std::string& path) {
-  const int count = count_entry_lines(file_text(app, path));
+  const int count = count_entry_lines(manifest_file_text(app, path));
   app.settings().locked([&](SettingsValues& v) {
     v.item_count = count;
     v.item_index = 0;
@@ -325,26 +489,15 @@ bool stays_inside(std::string_view relative) {
   return true;
 }
 
-void create_target_folders(App& app, const std::string& folder) {
-  if (!stays_inside(folder)) return;
-  const std::string base = app.settings().application_directory();
-  for (const std::string& prefix : target_folder_prefixes(folder)) {
-    app.files().create_directory(base + prefix);
-  }
-}
-
 std::optional<ManifestEntry> read_entry_line(std::string_view line) {
   EntryLine parts = split_entry_line(line);
   if (!parts.accepted || parts.entry.file_name.empty()) return std::nullopt;
   return std::move(parts.entry);
 }
 
-bool handle_entry_line(App& app, std::string_view line, EntryList& entries) {
-  EntryList added;
-  EntryReader reader(app, added);
-  const bool accepted = reader.handle(line);
-  entries.insert(entries.end(), added.begin(), added.end());
-  return accepted;
+bool read_entry_line(App& app, std::string_view line, ManifestEntries& read) {
+  EntryReader reader(app, read);
+  return reader.handle(line, line.find(','));
 }
 
 EntryTransfer entry_transfer(const ManifestEntry& entry, const std::string& common_url,
@@ -382,77 +535,37 @@ bool holds_label(std::string_view line, std::string_view label) {
 }
 
 bool manifest_holds_label(App& app, const std::string& manifest_path, std::string_view label) {
-  bool held = false;
-  for_each_line(file_text(app, manifest_path),
-                [&](std::string_view line) { held = held || holds_label(line, label); });
-  return held;
+  return after_line_holding(manifest_file_text(app, manifest_path), label).has_value();
+}
+
+bool read_full_entries(App& app, const std::string& manifest_path, ManifestEntries& read) {
+  std::string text;
+  EntryReader reader(app, read);
+  if (!read_for_install(app, manifest_path, text)) return false;
+  return read_entry_lines(reader, text, 0, manifest_path, read);
+}
+
+bool read_delta_entries(App& app, const std::string& manifest_path,
+                        const std::string& installed_label, ManifestEntries& read) {
+  std::string text;
+  EntryReader reader(app, read);
+  if (!read_for_install(app, manifest_path, text)) return false;
+  return read_entry_lines(reader, text, delta_start(text, installed_label), manifest_path, read);
 }
 
 bool read_full_entries(App& app, const std::string& manifest_path, EntryList& entries) {
-  std::string text;
-  EntryReader reader(app, entries);
-  if (!read_for_install(app, manifest_path, text)) return false;
-  for_each_line(text, [&](std::string_view line) {
-    if (has_comma(line)) (void)reader.handle(line);
-  });
-  if (reader.report(manifest_path)) return true;
-  entries.clear();
-  return false;
+  ManifestEntries read;
+  const bool accepted = read_full_entries(app, manifest_path, read);
+  entries = std::move(read.entries);
+  return accepted;
 }
 
 bool read_delta_entries(App& app, const std::string& manifest_path,
                         const std::string& installed_label, EntryList& entries) {
-  enum class State { seek_installed, seek_next_header, collect };
-  std::string text;
-  EntryReader reader(app, entries);
-  if (!read_for_install(app, manifest_path, text)) return false;
-  State state = State::seek_installed;
-  for_each_line(text, [&](std::string_view line) {
-    if (state == State::seek_installed) {
-      if (holds_label(line, installed_label)) state = State::seek_next_header;
-    } else if (state == State::seek_next_header) {
-      if (contains(line, kVersionMarker)) state = State::collect;
-    } else if (has_comma(line)) {
-      (void)reader.handle(line);
-    }
-  });
-  if (reader.report(manifest_path)) return true;
-  entries.clear();
-  return false;
-}
-
-bool install_full_manifest(App& app, EntryList& entries, const std::string& manifest_path,
-                           const std::string& local_base, const std::string& address_base,
-                           const Sums* sums) {
-  if (!read_full_entries(app, manifest_path, entries)) return install_failed(app);
-  return download_entries(app, entries, local_base, address_base, manifest_path, sums);
-}
-
-bool install_manifest_delta(App& app, EntryList& entries, const std::string& manifest_path,
-                            const std::string& local_base, const std::string& address_base,
-                            const std::string& installed_label, const std::string& server_label,
-                            const Sums* sums) {
-  entries.clear();
-  if (installed_label == server_label) return true;
-  if (!read_delta_entries(app, manifest_path, installed_label, entries)) return install_failed(app);
-  if (sums != nullptr) entries = entries_still_released(*sums, entries);
-  return download_entries(app, entries, local_base, address_base, manifest_path, sums);
-}
-
-std::string check_launcher_update(App& app) {
-  Settings& settings = app.settings();
-  settings.set_server_settings_copy_name(kServerSettingsCopyName);
-  const std::string address = settings.url() + kSettingsCopySource + settings.manifest_suffix();
-  // A failed fetch leaves no copy, which reads as "current".
-  (void)download_file(app, address, kServerSettingsCopyName);
-  const std::string copy = file_text(app, kServerSettingsCopyName);
-  const std::string version = settings.version();
-  for (const std::string_view line : text_lines(copy)) {
-    const auto dollar = line.find('$');
-    if (dollar == std::string_view::npos) continue;
-    if (line.substr(dollar) != version) return version_type_of(copy);
-  }
-  return {};
+  ManifestEntries read;
+  const bool accepted = read_delta_entries(app, manifest_path, installed_label, read);
+  entries = std::move(read.entries);
+  return accepted;
 }
 
 }  // namespace tarvel

@@ -5,15 +5,9 @@
 #include <string_view>
 #include <vector>
 
-#include "update/download.hpp"
-#include "update/sums.hpp"
-
 namespace tarvel {
 
 class App;
-
-// Name under which the server's copy of setup.xml is kept.
-inline constexpr const char* kServerSettingsCopyName = "glo_stp.xml";
 
 // One file of a package: where it goes and where it comes from.
 struct ManifestEntry {
@@ -25,6 +19,15 @@ struct ManifestEntry {
 
 using EntryList = std::vector<ManifestEntry>;
 
+// What a manifest lists for an installation: its entries in file order, and
+// the folders its entry lines name (those of lines that add no entry too),
+// each once, a folder after the folders it lies in.
+struct ManifestEntries {
+  EntryList entries;
+  std::vector<std::string> folders;  // as target_folder_prefixes() gives them
+  int entry_lines = 0;               // lines holding "," in the whole manifest (count_entries)
+};
+
 // --- Readers (a file that cannot be opened reads as empty) ---
 
 // Label of the last line holding "$version" (from there to the line's end), or "".
@@ -33,6 +36,10 @@ using EntryList = std::vector<ManifestEntry>;
 [[nodiscard]] std::string read_mandatory_label(App& app, const std::string& path);
 // Text after the first "=" of the first line holding "version_type" and "=", or "".
 [[nodiscard]] std::string read_version_type(App& app, const std::string& path);
+
+// The text those readers read: "" when the file cannot be opened or is
+// larger than the launcher reads (32 MiB).
+[[nodiscard]] std::string manifest_file_text(App& app, const std::string& path);
 
 // Sets the item count to the number of lines holding "," and the item index to 0.
 void count_entries(App& app, const std::string& path);
@@ -61,11 +68,6 @@ void count_entries(App& app, const std::string& path);
 // is not a folder.
 [[nodiscard]] std::vector<std::string> target_folder_prefixes(std::string_view folder);
 
-// Creates the folders of target_folder_prefixes under the application
-// directory; failures are ignored. A folder that would lie outside the
-// application directory is never created.
-void create_target_folders(App& app, const std::string& folder);
-
 // True when a target folder or file name stays inside the application
 // directory: no ".." component, not absolute, no drive or stream colon.
 [[nodiscard]] bool stays_inside(std::string_view relative);
@@ -76,15 +78,19 @@ void create_target_folders(App& app, const std::string& folder);
 // application directory.
 [[nodiscard]] std::optional<ManifestEntry> read_entry_line(std::string_view line);
 
-// Adds the entry of one manifest line (which holds a ","), creating its
-// target folders first. A line whose source path has no file name adds
-// nothing. False when the line is refused: it points outside the application
-// directory, through a symbolic link in it, or holds a control character;
-// such a line adds nothing and creates nothing.
-[[nodiscard]] bool handle_entry_line(App& app, std::string_view line, EntryList& entries);
+// Reads one manifest line (which holds a ",") as the readers below read
+// each, the look at its folders included: read receives its entry (none when
+// the source path has no file name) and its folders. False when the line is
+// refused: it points outside the application directory, through a symbolic
+// link in it, or holds a control character.
+[[nodiscard]] bool read_entry_line(App& app, std::string_view line, ManifestEntries& read);
 
 // Where an entry is fetched from and written to.
-using EntryTransfer = FileDownload;
+struct EntryTransfer {
+  std::string address;
+  std::string local_path;  // launcher form, absolute or relative to the application directory
+  bool operator==(const EntryTransfer&) const = default;
+};
 
 // "COMMON" source paths come from common_url, "GAMES" ones from game_url, the
 // rest from address_base; the local path is local_base + folder + file name.
@@ -100,7 +106,7 @@ using EntryTransfer = FileDownload;
                                                          const std::string& local_base,
                                                          const std::string& address_base);
 
-// --- Installation ---
+// --- Reading a manifest for an installation ---
 
 // Whether the line's version label (from its first "$version" on) is exactly
 // label: "$version-1.1" is not held by "$version-1.10". Every line holds the
@@ -111,36 +117,21 @@ using EntryTransfer = FileDownload;
 [[nodiscard]] bool manifest_holds_label(App& app, const std::string& manifest_path,
                                         std::string_view label);
 
-// Empties the list and fills it with every entry of the manifest. False, with
-// the list empty and the reason on standard error, when a line is refused or
+// Every entry of the manifest. Nothing on disk changes: the folders are
+// only looked at (a symbolic link on the way refuses the line). False, with
+// nothing read and the reason on standard error, when a line is refused or
 // the manifest is larger than the launcher reads (32 MiB).
 [[nodiscard]] bool read_full_entries(App& app, const std::string& manifest_path,
+                                     ManifestEntries& read);
+// The entries after the first version header that follows the first line
+// holding installed_label. False as above.
+[[nodiscard]] bool read_delta_entries(App& app, const std::string& manifest_path,
+                                      const std::string& installed_label, ManifestEntries& read);
+
+// The same, for the entries alone; the list is emptied first.
+[[nodiscard]] bool read_full_entries(App& app, const std::string& manifest_path,
                                      EntryList& entries);
-// Empties the list and fills it with the entries after the first version
-// header that follows the first line holding installed_label. False as above.
 [[nodiscard]] bool read_delta_entries(App& app, const std::string& manifest_path,
                                       const std::string& installed_label, EntryList& entries);
-
-// Downloads every entry of the manifest; false at the first failed download,
-// and before any download when the manifest is refused (status 401).
-// With sums, every file must match its sum (see release_check.hpp).
-[[nodiscard]] bool install_full_manifest(App& app, EntryList& entries,
-                                         const std::string& manifest_path,
-                                         const std::string& local_base,
-                                         const std::string& address_base,
-                                         const Sums* sums = nullptr);
-
-// Downloads what the update manifest lists after the installed version;
-// nothing when the two labels are equal. With sums, what the release no
-// longer holds is left out (see entries_still_released). False at the first
-// failed download, or when the manifest is refused as above.
-[[nodiscard]] bool install_manifest_delta(
-    App& app, EntryList& entries, const std::string& manifest_path, const std::string& local_base,
-    const std::string& address_base, const std::string& installed_label,
-    const std::string& server_label, const Sums* sums = nullptr);
-
-// Fetches the server's settings copy as "glo_stp.xml" and answers its version
-// type when its version line differs from the version setting, else "".
-[[nodiscard]] std::string check_launcher_update(App& app);
 
 }  // namespace tarvel

@@ -11,6 +11,8 @@
 #include "tests/support/test_app.hpp"
 #include "tests/support/test_http_server.hpp"
 #include "update/download.hpp"
+#include "update/package_install.hpp"
+#include "update/self_update.hpp"
 
 namespace tarvel {
 namespace {
@@ -151,7 +153,9 @@ TEST_F(EntryHandling, HostileLinesAreRefused) {
                "a/.,.", "a/.,games\\.", "a/.,",
                // Named like a download's leftover: swept away after every install.
                "a/.x.swf.tarvel-part,games\\", "a/.x.tarvel-resume,", "a/.tarvel-part-1,",
-               "a/x.swf,games\\.g.tarvel-part\\"}) {
+               "a/x.swf,games\\.g.tarvel-part\\",
+               // Named like an installation's own files: swept away, or read as a journal.
+               "a/.x.swf.tarvel-new,games\\", "a/m.xml.tarvel-journal,"}) {
     EXPECT_EQ(handle(line), EntryList{}) << line;
     EXPECT_FALSE(accepted) << line;
   }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "core/app.hpp"
+#include "core/status.hpp"
 
 namespace tarvel {
 
@@ -13,6 +15,35 @@ inline constexpr const char* kFirstInstallPrefix = "temp_";
 
 inline constexpr const char* kInstallKind = "install";
 inline constexpr const char* kUpdateKind = "update";
+
+// The record the launcher keeps of what it installed of one package (see
+// release_check.hpp), beside its installation manifest, takes the
+// manifest's name with this suffix.
+inline constexpr const char* kInstalledSuffix = ".installed";
+
+// An installation's own files beside a package's: a file waits for the
+// commit hidden beside its target, under a name that follows from the
+// target's ("games\slot\a.swf" waits as "games\slot\.a.swf.tarvel-new"), and
+// a commit's journal is the installation manifest's name with the second
+// suffix. No file of a package may carry such a name: it would be swept
+// away, or read as a journal.
+inline constexpr std::string_view kStagedSuffix = ".tarvel-new";
+inline constexpr std::string_view kJournalSuffix = ".tarvel-journal";
+
+[[nodiscard]] inline std::string staged_name(const std::string& target) {
+  const auto separator = target.find_last_of("/\\");
+  const std::size_t name_at = separator == std::string::npos ? 0 : separator + 1;
+  return target.substr(0, name_at) + "." + target.substr(name_at) + std::string(kStagedSuffix);
+}
+
+[[nodiscard]] inline bool is_staged_name(std::string_view file_name) {
+  return file_name.size() > kStagedSuffix.size() + 1 && file_name.front() == '.' &&
+         file_name.ends_with(kStagedSuffix);
+}
+
+[[nodiscard]] inline bool is_install_file_name(std::string_view file_name) {
+  return is_staged_name(file_name) || file_name.ends_with(kJournalSuffix);
+}
 
 // Whether the file can be opened for reading: how the installers tell an
 // installed package from a new one.
@@ -32,17 +63,24 @@ inline constexpr const char* kUpdateKind = "update";
 // manifest that could not be moved into place): sets the status pair to a
 // failed download, since the screens show the player only what that pair
 // says. Always false.
-[[nodiscard]] bool install_failed(App& app);
+[[nodiscard]] inline bool install_failed(App& app) {
+  app.settings().set_status(kStatusDownloadFailed, error_text(kStatusDownloadFailed));
+  return false;
+}
 // The same, after telling why on standard error and in the log.
-[[nodiscard]] bool install_failed(App& app, const std::string& why);
+[[nodiscard]] inline bool install_failed(App& app, const std::string& why) {
+  app.log().cause(why);
+  return install_failed(app);
+}
 
 // For a manifest name that setup.xml's key gives and that is not a plain
 // file name (or no name at all): says which and fails as install_failed.
 [[nodiscard]] bool refused_setting(App& app, const char* key, const std::string& value);
 
-// The name of the record of what was installed of a package (see
-// release_check.hpp), beside its installation manifest.
-[[nodiscard]] std::string installed_record_name(const std::string& install_name);
+// The name of the record of what was installed of a package.
+[[nodiscard]] inline std::string installed_record_name(const std::string& install_name) {
+  return install_name + kInstalledSuffix;
+}
 
 // Where one package's manifests come from and where its files go.
 struct PackageSource {
@@ -50,27 +88,5 @@ struct PackageSource {
   std::string directory;      // the application directory, with its trailing separator
   std::string url;            // address base of entries without a COMMON or GAMES prefix
 };
-
-// Installs a package that is not there yet: fetches its installation
-// manifest and every file it lists, then keeps the manifest as install_name.
-// Where the server publishes sums (or the update key asks for them), each
-// file must match its sum, and the record of what was installed is kept.
-// False when a download failed or the manifest could not take its name; the
-// package then still reads as not installed.
-[[nodiscard]] bool install_package_from_scratch(App& app, const PackageSource& source,
-                                                const std::string& install_name);
-
-// Brings an installed package from installed_label to the version of the
-// server's update manifest, already fetched to the temporary manifest name:
-// fetches what it lists after the installed version, then keeps it as
-// update_name, the record of the version now installed. When no line of it
-// names the installed version, the whole package is installed afresh from
-// install_name instead. Nothing is fetched when the labels are equal. False
-// when a download failed, a manifest was refused or could not take its name;
-// update_name is then left as it was.
-[[nodiscard]] bool apply_package_update(App& app, const PackageSource& source,
-                                        const std::string& install_name,
-                                        const std::string& update_name,
-                                        const std::string& installed_label);
 
 }  // namespace tarvel

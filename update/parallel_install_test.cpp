@@ -10,6 +10,7 @@
 #include "tests/support/test_http_server.hpp"
 #include "update/game_package.hpp"
 #include "update/manifest.hpp"
+#include "update/package_install.hpp"
 
 namespace tarvel {
 namespace {

@@ -5,6 +5,7 @@
 #include "core/app.hpp"
 #include "core/settings_readers.hpp"
 #include "core/text_lines.hpp"
+#include "update/download.hpp"
 #include "update/package_files.hpp"
 
 namespace tarvel {
@@ -61,10 +62,6 @@ bool fetch_signed_text(App& app, const std::optional<std::string>& key,
 std::string name_of(const std::string& address) {
   const auto slash = address.find_last_of('/');
   return slash == std::string::npos ? address : address.substr(slash + 1);
-}
-
-std::string relative_to(const std::string& path, const std::string& directory) {
-  return path.starts_with(directory) ? path.substr(directory.size()) : path;
 }
 
 }  // namespace
@@ -159,6 +156,14 @@ bool fetch_release_sums(App& app, const std::string& package, const std::string&
   return true;
 }
 
+std::optional<FileSum> sum_of_entry(App& app, const Sums& sums, const ManifestEntry& entry,
+                                    const std::string& manifest_path) {
+  const auto sum = sums.files.find(sums_key(entry.remote_path));
+  if (sum != sums.files.end()) return sum->second;
+  (void)refuse(app, manifest_path, "its sums give no sum for \"" + entry.remote_path + "\"");
+  return std::nullopt;
+}
+
 EntryList entries_still_released(const Sums& sums, const EntryList& entries) {
   EntryList kept;
   kept.reserve(entries.size());
@@ -166,20 +171,6 @@ EntryList entries_still_released(const Sums& sums, const EntryList& entries) {
     if (sums.files.contains(sums_key(entry.remote_path))) kept.push_back(entry);
   }
   return kept;
-}
-
-bool attach_body_checks(App& app, const Sums& sums, const EntryList& entries,
-                        std::vector<EntryTransfer>& transfers, const std::string& manifest_path) {
-  for (std::size_t i = 0; i < entries.size() && i < transfers.size(); ++i) {
-    const auto sum = sums.files.find(sums_key(entries[i].remote_path));
-    if (sum == sums.files.end()) {
-      return refuse(app, manifest_path, "its sums give no sum for \"" + entries[i].remote_path + "\"");
-    }
-    transfers[i].check = body_check(sum->second, entries[i].remote_path);
-    transfers[i].coded = coded_downloads(app, sums, sum->first, transfers[i].address,
-                                         transfers[i].local_path);
-  }
-  return true;
 }
 
 std::vector<CodedDownload> coded_downloads(App& app, const Sums& sums, const std::string& key,
@@ -202,30 +193,6 @@ std::vector<CodedDownload> coded_downloads(App& app, const Sums& sums, const std
     coded.push_back({address + suffix, body_check(compressed->second, key + suffix)});
   }
   return coded;
-}
-
-void record_installed(App& app, const std::string& record_name, const std::optional<Sums>& sums,
-                      const EntryList& entries, const std::vector<EntryTransfer>& transfers,
-                      bool whole) {
-  if (!sums) {
-    (void)app.files().remove_file(record_name);
-    return;
-  }
-  InstalledRecord record;
-  const auto previous = app.files().read(record_name);
-  if (!whole && previous) record = parse_installed_record(*previous).value_or(InstalledRecord{});
-  record.version = sums->version;
-  record.serial = sums->serial;
-  const std::string directory = app.settings().application_directory();
-  for (std::size_t i = 0; i < entries.size() && i < transfers.size(); ++i) {
-    const auto sum = sums->files.find(sums_key(entries[i].remote_path));
-    if (sum == sums->files.end()) continue;
-    record.files[relative_to(transfers[i].local_path, directory)] = {transfers[i].address,
-                                                                     sum->second};
-  }
-  // An update that brought nothing new leaves the record (and its date) alone.
-  const std::string text = installed_record_text(record);
-  if (previous != text) (void)app.files().write(record_name, text);
 }
 
 }  // namespace tarvel

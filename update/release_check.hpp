@@ -8,6 +8,7 @@
 
 #include "update/download.hpp"
 #include "update/manifest.hpp"
+#include "update/package_files.hpp"
 #include "update/sums.hpp"
 
 namespace tarvel {
@@ -18,10 +19,9 @@ class App;
 // public key, base64 of its 32 bytes.
 inline constexpr const char* kUpdateKeyName = "UpdateKey";
 
-// The record the launcher keeps of what it installed of one package, so
-// that the tree can be checked and repaired later without the server.
-inline constexpr const char* kInstalledSuffix = ".installed";
-
+// The record the launcher keeps of what it installed of one package (named
+// by installed_record_name()), so that the tree can be checked and repaired
+// later without the server.
 struct InstalledFile {
   std::string address;  // where it was fetched from
   FileSum sum;
@@ -74,6 +74,12 @@ struct ExpectedRelease {
                                       const std::string& manifest_path,
                                       const std::string& record_name, std::optional<Sums>& sums);
 
+// The sum of the file an entry of the manifest stands for; nothing, named
+// on standard error, when the sums give none: nothing vouches for that file.
+[[nodiscard]] std::optional<FileSum> sum_of_entry(App& app, const Sums& sums,
+                                                  const ManifestEntry& entry,
+                                                  const std::string& manifest_path);
+
 // The entries of an update that the release still holds. The update
 // manifest keeps the lines of every earlier release; a file changed in one
 // of them and removed later has no sum today, and nothing to fetch: the
@@ -88,20 +94,5 @@ struct ExpectedRelease {
                                                          const std::string& key,
                                                          const std::string& address,
                                                          const std::string& installed);
-
-// Gives every transfer the check of its entry's sum, and the compressed
-// copy and patch its sums announce. False, named on
-// standard error, when an entry has none: nothing vouches for that file.
-[[nodiscard]] bool attach_body_checks(App& app, const Sums& sums, const EntryList& entries,
-                                      std::vector<EntryTransfer>& transfers,
-                                      const std::string& manifest_path);
-
-// After an installation: records what the transfers put in place, on top of
-// what the record already held (whole: instead of it). Without sums nothing
-// vouches for the files any more, and the record goes.
-// entries and transfers go pairwise, as entry_transfers() makes them.
-void record_installed(App& app, const std::string& record_name, const std::optional<Sums>& sums,
-                      const EntryList& entries, const std::vector<EntryTransfer>& transfers,
-                      bool whole);
 
 }  // namespace tarvel

@@ -24,6 +24,9 @@ constexpr const char* kKeptFileNames[] = {"Config.xml", "setup.xml", "glo_stp.xm
                                           kLauncherRecordName};
 constexpr const char* kKeptFolderNames[] = {"App_Images", "XMLFile"};
 
+// The server's settings copy is fetched from url + this + the manifest suffix.
+constexpr const char* kSettingsCopySource = "setup";
+
 // Config.xml is fetched under this name and renamed over the old one only
 // when it arrived, so a failed fetch leaves the configuration in place.
 constexpr const char* kConfigDownloadName = "temp_Config.xml";
@@ -206,6 +209,22 @@ void replace_executable(App& app, const Replacement& r) {
 }
 
 }  // namespace
+
+std::string check_launcher_update(App& app) {
+  Settings& settings = app.settings();
+  settings.set_server_settings_copy_name(kServerSettingsCopyName);
+  const std::string address = settings.url() + kSettingsCopySource + settings.manifest_suffix();
+  // A failed fetch leaves no copy, which reads as "current".
+  (void)download_file(app, address, kServerSettingsCopyName);
+  const std::string copy = manifest_file_text(app, kServerSettingsCopyName);
+  const std::string version = settings.version();
+  for (const std::string_view line : text_lines(copy)) {
+    const auto dollar = line.find('$');
+    if (dollar == std::string_view::npos) continue;
+    if (line.substr(dollar) != version) return version_type_of(copy);
+  }
+  return {};
+}
 
 DirectoryListing list_directory(App& app, const std::string& directory) {
   DirectoryListing listing;

@@ -9,6 +9,9 @@ namespace tarvel {
 
 class App;
 
+// Name under which the server's copy of setup.xml is kept.
+inline constexpr const char* kServerSettingsCopyName = "glo_stp.xml";
+
 // Release kinds the server's settings copy can name.
 inline constexpr const char* kReleaseFlash = "flash";  // purge the client tree
 inline constexpr const char* kReleaseExe = "exe";      // replace the launcher
@@ -41,6 +44,10 @@ struct DirectoryListing {
 // leading zeros, no hour), each after a "_": Tarvel.exe_2017_3_5_7_9. The
 // start-up cleanup removes every name of this shape.
 [[nodiscard]] std::string backup_name(const std::string& exe_name, const UtcTime& now);
+
+// Fetches the server's settings copy as "glo_stp.xml" and answers its version
+// type when its version line differs from the version setting, else "".
+[[nodiscard]] std::string check_launcher_update(App& app);
 
 // Applies a launcher release: "flash" purges, "exe" replaces the executable,
 // the settings file and Config.xml, "full" does both, anything else nothing.

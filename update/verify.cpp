@@ -1,12 +1,16 @@
 #include "update/verify.hpp"
 
 #include "core/app.hpp"
-#include "update/download.hpp"
+#include "update/install_journal.hpp"
 #include "update/manifest.hpp"
+#include "update/package_install.hpp"
 #include "update/sums.hpp"
 
 namespace tarvel {
 namespace {
+
+// What a repair's journal is named after.
+constexpr const char* kRepairName = "repair";
 
 struct Listed {
   std::string local_path;
@@ -62,24 +66,29 @@ TreeReport verify_installed_tree(App& app, const ProgressReport& progress) {
 
 std::vector<BrokenFile> repair_installed_tree(App& app, const TreeReport& report) {
   const std::string directory = app.settings().application_directory();
-  std::vector<FileDownload> downloads;
+  InstallPlan plan;
   for (const BrokenFile& file : report.broken) {
     // A folder deleted with its files is made again.
     const auto separator = file.local_path.find_last_of('\\');
-    if (separator != std::string::npos) {
-      create_target_folders(app, file.local_path.substr(0, separator + 1));
+    const std::string folder = file.local_path.substr(0, separator + 1);
+    if (separator != std::string::npos && stays_inside(folder)) {
+      for (std::string& prefix : target_folder_prefixes(folder)) {
+        plan.folders.push_back(std::move(prefix));
+      }
     }
-    downloads.push_back(
-        {file.file.address, directory + file.local_path,
-         body_check(file.file.sum, file.local_path)});
+    plan.files.push_back({.address = file.file.address,
+                          .target = directory + file.local_path,
+                          .name = file.local_path,
+                          .sum = file.file.sum});
   }
   app.settings().locked([&](SettingsValues& v) {
-    v.item_count = static_cast<int>(downloads.size());
+    v.item_count = static_cast<int>(plan.files.size());
     v.item_index = 0;
   });
-  // A failed download stops the list; the check afterwards tells what is
-  // still broken either way.
-  (void)download_files(app, downloads);
+  // A repair changes the files it mends all at once, or none of them; the
+  // check afterwards tells what is still broken either way.
+  (void)(plan_transfers(app, plan, false) && fetch_planned(app, plan) &&
+         commit_planned(app, journal_name(kRepairName), plan));
   std::vector<BrokenFile> still;
   for (const BrokenFile& file : report.broken) {
     if (auto broken = check_file(app, {file.local_path, file.file})) still.push_back(*broken);

@@ -212,7 +212,8 @@ bool PosixFileSink::commit() {
   if (fd_ < 0) return false;
   // Renamed while still open and locked, so that no sweep takes the file
   // between its last byte and its new name.
-  if (::renameat(folder_.get(), partial_.c_str(), folder_.get(), name_.c_str()) != 0) {
+  if ((durable_ && ::fsync(fd_) != 0) ||
+      ::renameat(folder_.get(), partial_.c_str(), folder_.get(), name_.c_str()) != 0) {
     failed();
     abandon();
     return false;
@@ -223,7 +224,8 @@ bool PosixFileSink::commit() {
   forget_resume_note();
   // The file system refused the last of the data: what carries the name is not the body.
   if (!closed) ::unlinkat(folder_.get(), name_.c_str(), 0);
-  return closed;
+  // The new name is an entry of the folder: on the disk once the folder is.
+  return closed && (!durable_ || ::fsync(folder_.get()) == 0 || failed());
 }
 
 bool PosixFileSink::failed() {

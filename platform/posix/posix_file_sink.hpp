@@ -52,6 +52,11 @@ class PosixFileSink final : public HttpSink {
   // so the check always sees the whole file.
   void set_check(std::shared_ptr<BodyCheck> check) { check_ = std::move(check); }
 
+  // The commit returns only once the body and its name are on the disk
+  // itself, not just in the system's cache: for the few files whose loss
+  // in a power cut would cost more than the wait (an install's journal).
+  void set_durable() { durable_ = true; }
+
  private:
   bool reach_folder();
   bool open_partial();
@@ -76,6 +81,7 @@ class PosixFileSink final : public HttpSink {
   int error_number_ = 0;
   bool note_on_disk_ = false;  // a resume note (ours or an older one) may lie beside the target
   bool resumable_ = false;     // the partial file on disk is this body's, and the note says so
+  bool durable_ = false;
 };
 
 // What a resume note says: the address its part came from (first line) and

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -69,6 +70,18 @@ bool PosixFiles::write(const std::string& path, const std::string& contents) {
   // Through a sink: a reader never sees half a file.
   PosixFileSink sink(native_path(path), root_);
   return sink.open() && sink.write(contents.data(), contents.size()) && sink.commit();
+}
+
+bool PosixFiles::write_durably(const std::string& path, const std::string& contents) {
+  PosixFileSink sink(native_path(path), root_);
+  sink.set_durable();
+  return sink.open() && sink.write(contents.data(), contents.size()) && sink.commit();
+}
+
+std::optional<std::uint64_t> PosixFiles::free_space(const std::string& folder) const {
+  struct statvfs st {};
+  if (::statvfs(native_path(folder).c_str(), &st) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(st.f_bavail) * st.f_frsize;
 }
 
 Files::Kind PosixFiles::kind(const std::string& path) const {

@@ -15,6 +15,8 @@ class PosixFiles : public Files {
   [[nodiscard]] std::optional<std::string> read(const std::string& path,
                                                 std::size_t max_bytes) const override;
   [[nodiscard]] bool write(const std::string& path, const std::string& contents) override;
+  [[nodiscard]] bool write_durably(const std::string& path, const std::string& contents) override;
+  [[nodiscard]] std::optional<std::uint64_t> free_space(const std::string& folder) const override;
   [[nodiscard]] Kind kind(const std::string& path) const override;
   bool remove_file(const std::string& path) override;
   bool create_directory(const std::string& path) override;
