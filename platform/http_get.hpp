@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -53,7 +54,8 @@ class HttpSink {
   [[nodiscard]] virtual bool write(const char* data, std::size_t size) = 0;
   [[nodiscard]] virtual bool commit() = 0;
   // Asked once the whole body arrived, before commit(): false when it is
-  // not the body expected, which then counts as a broken transfer.
+  // not the body expected, which then counts as a broken transfer. (A sink
+  // of a batch may check later, off the receiving thread: see BatchSink.)
   [[nodiscard]] virtual bool body_matches() { return true; }
 
   // The attempt broke off. A sink may keep what it holds for resume_point();
@@ -93,11 +95,21 @@ struct HttpGetOptions {
   std::string user_agent;
   // Longest wait for the connection to be made; 0 leaves the library's default.
   long connect_timeout_ms = 0;
-  // A transfer that stays slower than the client's floor (a trickle, or
-  // nothing at all) for this many seconds fails like a dropped connection;
-  // 0 waits forever (only for callers that have their own limit). Time a
-  // transfer spends held back by the rate cap below does not count.
+  // Longest wait, once the request is sent, for the first byte of the
+  // answer's body (or for an answer without one to end): a server that
+  // takes the connection, or answers its headers, and then says nothing
+  // fails like a dropped connection. 0 waits as long as the stall rule lets it.
+  std::chrono::milliseconds first_byte_limit{15'000};
+  // A body under way that stays slower than the client's floor (a trickle,
+  // or nothing at all) for this many seconds fails like a dropped
+  // connection; 0 waits forever (only for callers that have their own
+  // limit). Time a transfer spends held back by the rate cap below does not count.
   long stall_seconds = 60;
+  // The longest a file goes without a byte of its body arriving, over all
+  // its attempts and the pauses between them: past it the file fails for
+  // good, whatever retries remain, so that a dead server never holds the
+  // player for long. Waiting for the rate cap does not count; 0 for no limit.
+  std::chrono::milliseconds quiet_limit{90'000};
   // The most bytes per second that all the client's transfers together
   // receive, on every thread; 0 for no cap. The client holds the rate the
   // latest call asked for.

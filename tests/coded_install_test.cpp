@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <random>
+#include <thread>
 
 #include "operator/package_release.hpp"
 #include "platform/posix/posix_files.hpp"
@@ -139,6 +142,36 @@ TEST(CodedInstall, ACorruptCopyOrAPatchAgainstAnotherBaseFallsBackToTheNextChoic
     s.expect_installed(2);
     EXPECT_EQ(s.asked_for(kScript), c.whole_asked != nullptr) << c.name;
   }
+}
+
+// The installed file changes between the plan, which chose the patch for
+// it, and the patch's arrival: the patch no longer applies, and the file
+// still arrives whole, from the compressed copy.
+TEST(CodedInstall, APatchWhoseBaseChangedSinceThePlanGivesWayToTheCopy) {
+  CodedSite s;
+  s.publish(1);
+  ASSERT_TRUE(s.install());
+  s.publish(2);
+  std::string patch;
+  for (const auto& entry : std::filesystem::directory_iterator(s.site / "games/slot")) {
+    const std::string name = entry.path().filename().string();
+    if (name.ends_with(".zpatch")) patch = "games/slot/" + name;
+  }
+  ASSERT_FALSE(patch.empty());
+  s.server.set_fault(patch, TestHttpServer::Fault::hold, 1);
+  ::testing::internal::CaptureStderr();
+  auto installing = std::async(std::launch::async, [&] { return s.install(); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!s.asked_for(patch) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_TRUE(s.asked_for(patch));
+  s.t.dir.write(kScript, script(3));
+  s.server.release_holds();
+  EXPECT_TRUE(installing.get());
+  (void)::testing::internal::GetCapturedStderr();
+  s.expect_installed(2);
+  EXPECT_TRUE(s.asked_for(std::string(kScript) + ".zst"));
 }
 
 // A launcher that reads no sums (or a server that publishes none) asks for

@@ -15,8 +15,13 @@ namespace {
 constexpr const char* kClientUserAgent = "GetWebFile/1.0";
 constexpr long kClientConnectTimeoutMs = 5000;
 constexpr long kDirectConnectTimeoutMs = 30000;
-// A server that stays below the client's floor for this long has stalled.
+// A server that says nothing for this long after being asked has gone away.
+constexpr std::chrono::milliseconds kFirstByteLimit{15'000};
+// A body under way that stays below the client's floor for this long has stalled.
 constexpr long kStallSeconds = 60;
+// However many tries a file takes, the player never waits longer than this
+// without a byte of it.
+constexpr std::chrono::milliseconds kQuietLimit{90'000};
 constexpr long kHttpOk = 200;
 constexpr std::uint64_t kBytesPerKib = 1024;
 constexpr long kHttpNotFound = 404;
@@ -118,7 +123,9 @@ HttpGetOptions transfer_options(App& app, DownloadMode::Method method) {
   } else {
     options.connect_timeout_ms = kDirectConnectTimeoutMs;
   }
+  options.first_byte_limit = kFirstByteLimit;
   options.stall_seconds = kStallSeconds;
+  options.quiet_limit = kQuietLimit;
   options.max_receive_rate = static_cast<std::uint64_t>(app.settings().max_kbps()) * kBytesPerKib;
   options.cancel = &app.workers().stop_flag();
   options.confined_to = app.files().working_directory();

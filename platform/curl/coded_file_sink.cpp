@@ -115,7 +115,7 @@ bool CodedFileSink::spill() {
 }
 
 bool CodedFileSink::body_matches() {
-  const bool matches = decoding_->matches() && file_.body_matches();
+  const bool matches = decoding_->matches();
   not_the_file_ = !matches;
   return matches;
 }

@@ -32,12 +32,14 @@ class CodedFileSink final : public BatchSink {
   [[nodiscard]] ResumePoint resume_point() override { return part_.resume_point(); }
   [[nodiscard]] bool open(std::uint64_t offset, const std::string& validator) override;
   [[nodiscard]] bool write(const char* data, std::size_t size) override;
-  // The body's own sum, and the file it decoded to.
+  // The body's own sum, and that it decoded to the end of a frame.
   [[nodiscard]] bool body_matches() override;
   [[nodiscard]] bool commit() override;
   void interrupt() override;
   void abandon() override;
-  [[nodiscard]] std::optional<bool> committed() override { return file_.committed(); }
+  // The decoded file is checked against its sum as it is written, by the
+  // batch's writer; a mismatch shows here.
+  [[nodiscard]] Settled settled() override { return file_.settled(); }
   [[nodiscard]] FailureCause failure() const override;
 
  private:

@@ -128,6 +128,9 @@ class BatchRun {
     int attempts = 0;
     Clock::time_point retry_at{};
     std::optional<HttpResult> arrived;  // the whole body, while the sink puts it in place
+    // The last sign of life: the item's start, a piece of its body, or a
+    // wait for the rate cap.
+    Clock::time_point heard_at{};
   };
 
   [[nodiscard]] bool stop_requested() const {
@@ -146,14 +149,22 @@ class BatchRun {
   void start(Active& active);
   // Moves the running transfers on; true when one of them ended.
   bool drive();
-  // Ends the items whose bodies are now in place; true when one did.
+  // Ends the attempts whose answer is overdue and those of files quiet for
+  // too long; true when one ended.
+  bool end_overdue_attempts();
+  void note_heard(Active& active, Clock::time_point now) const;
+  [[nodiscard]] bool quiet_too_long(const Active& active, Clock::time_point at) const;
+  [[nodiscard]] bool answer_overdue(const CurlTransfer& transfer, Clock::time_point now) const;
+  // Ends the items whose bodies are settled; true when one was.
   bool settle_writes();
+  void settle(Active& active, BatchSink::Settled how);
   void attempt_ended(Active& active, CURLcode code);
   // Moves on to the next mirror, or else the next choice; false when none is left.
   bool move_on(Active& active, const AttemptEnd& end);
   void begin_choice(Active& active, std::size_t choice);
   void begin_retry_round(Active& active);
   [[nodiscard]] const std::string& address_of(std::size_t index, std::size_t choice) const;
+  void try_again_or_end(Active& active, const AttemptEnd& end);
   void end_for_good(Active& active, const HttpResult& result);
   void take_host(std::size_t index, int change);
   void wait();
@@ -192,8 +203,9 @@ bool BatchRun::run() {
     let_held_back_go_on();
     // A transfer that ended frees its place: fill it before waiting.
     const bool moved = drive();
+    const bool overdue = !stopping_ && end_overdue_attempts();
     const bool settled = !stopping_ && settle_writes();
-    if (!moved && !settled && !stopping_) wait();
+    if (!moved && !overdue && !settled && !stopping_) wait();
   }
   cancel_all();
   return false;
@@ -218,6 +230,7 @@ void BatchRun::start_next_items() {
     take_host(i, +1);
     active_.emplace_back();
     active_.back().index = i;
+    active_.back().heard_at = Clock::now();
     begin_choice(active_.back(), 0);
     start(active_.back());
   }
@@ -259,6 +272,7 @@ bool BatchRun::move_on(Active& active, const AttemptEnd& end) {
     settings_.mirrors->failed(active.addresses[active.at], options_.mirrors);
   }
   if (mirror_at_fault && active.at + 1 < active.addresses.size()) {
+    active.heard_at = Clock::now();  // another server: its own quiet window
     ++active.at;
     --active.attempts;  // a mirror's turn is no retry: start() counts it back
     active.sink.reset();
@@ -269,6 +283,7 @@ bool BatchRun::move_on(Active& active, const AttemptEnd& end) {
   const bool may_retry = worth_retrying(end) && !not_the_body &&
                          active.attempts <= settings_.policy.retries;
   if (last_choice || may_retry) return false;
+  active.heard_at = Clock::now();
   begin_choice(active, active.choice + 1);
   return true;
 }
@@ -362,20 +377,62 @@ void BatchRun::release_attempt(Active& active) {
   t_curl.give_back(easy);
 }
 
+bool BatchRun::end_overdue_attempts() {
+  const auto now = Clock::now();
+  std::vector<Active*> overdue;
+  for (Active& active : active_) {
+    if (!active.transfer) continue;
+    note_heard(active, now);
+    if (quiet_too_long(active, now) || answer_overdue(*active.transfer, now))
+      overdue.push_back(&active);
+  }
+  for (Active* active : overdue) {
+    attempt_ended(*active, CURLE_OPERATION_TIMEDOUT);
+    if (stopping_) break;
+  }
+  return !overdue.empty();
+}
+
+// A transfer waiting for its share of the rate cap is not a quiet one.
+void BatchRun::note_heard(Active& active, Clock::time_point now) const {
+  if (active.transfer->held_back() > 0) {
+    active.heard_at = now;
+    return;
+  }
+  active.heard_at = std::max(active.heard_at, active.transfer->body_arrived_at());
+}
+
+bool BatchRun::quiet_too_long(const Active& active, Clock::time_point at) const {
+  return options_.quiet_limit.count() > 0 && at - active.heard_at >= options_.quiet_limit;
+}
+
+bool BatchRun::answer_overdue(const CurlTransfer& transfer, Clock::time_point now) const {
+  const auto since = transfer.waiting_since();
+  return options_.first_byte_limit.count() > 0 && since && now - *since >= options_.first_byte_limit;
+}
+
 void BatchRun::attempt_ended(Active& active, CURLcode code) {
+  note_heard(active, Clock::now());
   const AttemptEnd end = active.transfer->finish(code);
   release_attempt(active);
   if (end.result.ok()) {
     active.arrived = end.result;
     return;
   }
+  try_again_or_end(active, end);
+}
+
+// Another mirror or choice first; a retry that would start after the
+// file's quiet limit is not made.
+void BatchRun::try_again_or_end(Active& active, const AttemptEnd& end) {
   if (!stop_requested() && move_on(active, end)) {
     start(active);
     return;
   }
-  if (worth_retrying(end) && active.attempts <= settings_.policy.retries &&
-      !stop_requested()) {
-    active.retry_at = Clock::now() + pause_before_retry(settings_.policy, active.attempts);
+  const auto retry_at = Clock::now() + pause_before_retry(settings_.policy, active.attempts);
+  if (worth_retrying(end) && active.attempts <= settings_.policy.retries && !stop_requested() &&
+      !quiet_too_long(active, retry_at)) {
+    active.retry_at = retry_at;
     // The retry asks the mirrors again, in the order their record then gives.
     if (active.addresses.size() > 1) begin_retry_round(active);
     return;
@@ -394,23 +451,37 @@ void BatchRun::end_for_good(Active& active, const HttpResult& result) {
 }
 
 bool BatchRun::settle_writes() {
-  std::vector<std::pair<Active*, HttpResult>> settled;
+  std::vector<std::pair<Active*, BatchSink::Settled>> settled;
   for (Active& active : active_) {
     if (!active.arrived) continue;
-    const std::optional<bool> in_place = active.sink->committed();
-    if (!in_place) continue;
-    HttpResult result = *active.arrived;
-    if (!*in_place) {
-      result.outcome = HttpResult::Outcome::sink;
-      result.cause = active.sink->failure();
-    }
-    settled.emplace_back(&active, result);
+    const BatchSink::Settled how = active.sink->settled();
+    if (how != BatchSink::Settled::pending) settled.emplace_back(&active, how);
   }
-  for (auto& [active, result] : settled) {
-    end_for_good(*active, result);
+  for (auto& [active, how] : settled) {
+    settle(*active, how);
     if (stopping_) break;
   }
   return !settled.empty();
+}
+
+void BatchRun::settle(Active& active, BatchSink::Settled how) {
+  using Settled = BatchSink::Settled;
+  HttpResult result = *active.arrived;
+  active.arrived.reset();
+  if (how == Settled::not_expected) {
+    // Dropped whole, and asked for again like a broken transfer.
+    AttemptEnd end;
+    end.result = {HttpResult::Outcome::transfer, result.status,
+                  {.kind = FailureCause::Kind::unexpected_body}};
+    end.resume_refused = true;
+    try_again_or_end(active, end);
+    return;
+  }
+  if (how == Settled::failed) {
+    result.outcome = HttpResult::Outcome::sink;
+    result.cause = active.sink->failure();
+  }
+  end_for_good(active, result);
 }
 
 void BatchRun::wait() {

@@ -130,6 +130,47 @@ TEST_F(CurlRetry, ATrickleCountsAsAStall) {
   EXPECT_EQ(names_in(local.path()), Names{});
 }
 
+// With the limits scaled down: a server that takes the connection and says
+// nothing, or sends its headers and then nothing, fails each try at the
+// first-byte limit and is tried as often as any broken transfer; the quiet
+// limit ends the tries however many remain; a server that answers late,
+// but within the limits, is waited for (were its try cut short, the retry's
+// answer would come after the quiet limit).
+TEST_F(CurlRetry, ASilentServerFailsEachTryAtTheFirstByteLimitUntilTheQuietLimit) {
+  using std::chrono::milliseconds;
+  const struct {
+    Fault fault;
+    milliseconds delay;
+    milliseconds first_byte_limit;
+    milliseconds quiet_limit;
+    std::size_t fewest_requests;
+    std::size_t most_requests;
+  } cases[] = {
+      {Fault::hold, milliseconds(0), milliseconds(300), milliseconds(0), 4, 4},
+      {Fault::mute, milliseconds(0), milliseconds(300), milliseconds(0), 4, 4},
+      // Each try takes at least the 300 ms of its first-byte limit.
+      {Fault::hold, milliseconds(0), milliseconds(300), milliseconds(500), 1, 2},
+      // Under ThreadSanitizer the server now and then sees the one try twice,
+      // on two connections: the limits are what this case checks.
+      {Fault::none, milliseconds(300), milliseconds(600), milliseconds(900), 1, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << static_cast<int>(c.fault) << " " << c.quiet_limit.count());
+    testing::TestHttpServer fresh(served.path());
+    fresh.set_fault("pkg/small.swf", c.fault);
+    fresh.set_delay(c.delay);
+    HttpGetOptions options;
+    options.first_byte_limit = c.first_byte_limit;
+    options.quiet_limit = c.quiet_limit;
+    const HttpResult result = http.get_file(fresh.url("pkg/small.swf"), options, local / "s.swf");
+    CurlHttpGet::close_idle_connections();
+    EXPECT_EQ(result.ok(), c.fault == Fault::none);
+    EXPECT_GE(fresh.requests().size(), c.fewest_requests);
+    EXPECT_LE(fresh.requests().size(), c.most_requests);
+    EXPECT_EQ(names_in(local.path()), c.fault == Fault::none ? Names{"s.swf"} : Names{});
+  }
+}
+
 // Records how each file of a batch ended; stops at the first failure.
 struct Ended final : BatchObserver {
   bool finished(std::size_t index, const HttpResult& result) override {
@@ -289,31 +330,55 @@ struct ExactBody final : BodyCheck {
 
 TEST_F(CurlBatchTest, ACheckSeesTheWholeFileEvenResumedAndAMismatchIsFetchedAgain) {
   // Cut off once and continued: the check still sees every byte, the kept
-  // part read back from disk.
-  server.set_fault("pkg/big.bin", Fault::short_body, 1);
-  auto whole = std::make_shared<ExactBody>(bytes(kBig, 'b'));
-  FileTransfer big{server.url("pkg/big.bin"), local / "big.bin", whole};
-  ASSERT_TRUE(http.get_files({big}, {}, 4, ended));
-  EXPECT_EQ(local.read("big.bin"), bytes(kBig, 'b'));
+  // part read back from disk, over several of the writer's hashing runs.
+  const std::string huge = bytes(9 * kBig + 3, 'h');
+  served.write("pkg/huge.bin", huge);
+  server.set_fault("pkg/huge.bin", Fault::short_body, 1);
+  FileTransfer cut{server.url("pkg/huge.bin"), local / "huge.bin",
+                   std::make_shared<ExactBody>(huge)};
+  ASSERT_TRUE(http.get_files({cut}, {}, 4, ended));
+  EXPECT_EQ(local.read("huge.bin"), huge);
   EXPECT_EQ(requests_since(0).size(), 2u);
   EXPECT_FALSE(requests_since(0).back().range.empty()) << "continued, not started over";
+  ASSERT_EQ(::unlink((local / "huge.bin").c_str()), 0);
 
-  // Bytes other than the expected ones: asked for again, then failed, and
+  // A body wrong in its last byte: asked for again, then failed, and
   // nothing put in place, small (held in memory) or large (on disk).
   for (const char* name : {"small.swf", "big.bin"}) {
     SCOPED_TRACE(name);
     const std::size_t before = server.requests().size();
     Ended each;
+    std::string almost = served.read(std::string("pkg/") + name);
+    almost.back() = static_cast<char>(almost.back() ^ 1);
     FileTransfer wrong{server.url(std::string("pkg/") + name),
-                       local / ("wrong-" + std::string(name)),
-                       std::make_shared<ExactBody>("something else")};
+                       local / ("wrong-" + std::string(name)), std::make_shared<ExactBody>(almost)};
     EXPECT_FALSE(http.get_files({wrong}, {}, 4, each));
     ASSERT_EQ(each.results.size(), 1u);
     EXPECT_EQ(each.results[0].second, Outcome::transfer);
     EXPECT_EQ(server.requests().size() - before, 4u) << "the first try and three retries";
     EXPECT_FALSE(local.exists("wrong-" + std::string(name)));
-    EXPECT_EQ(names_in(local.path()), (Names{"big.bin"})) << "no part left behind";
+    EXPECT_EQ(names_in(local.path()), Names{}) << "no part left behind";
   }
+
+  // A part kept from an earlier run that was changed on disk meanwhile: the
+  // check sees it read back, and the file is fetched again whole.
+  server.set_fault("pkg/big.bin", Fault::short_body);
+  FileTransfer big{server.url("pkg/big.bin"), local / "again.bin",
+                   std::make_shared<ExactBody>(bytes(kBig, 'b'))};
+  EXPECT_FALSE(http.get_files({big}, {}, 4, ended));
+  {
+    std::string part = local.read(".again.bin.tarvel-part");
+    ASSERT_GT(part.size(), 1000u);
+    part[1000] = static_cast<char>(part[1000] ^ 1);
+    local.write(".again.bin.tarvel-part", part);
+  }
+  server.set_fault("pkg/big.bin", Fault::none);
+  const std::size_t before = server.requests().size();
+  ASSERT_TRUE(http.get_files({big}, {}, 4, ended));
+  EXPECT_EQ(local.read("again.bin"), bytes(kBig, 'b'));
+  ASSERT_EQ(requests_since(before).size(), 2u);
+  EXPECT_NE(requests_since(before)[0].range, "") << "the kept part was continued";
+  EXPECT_EQ(requests_since(before)[1].range, "") << "then, refused, fetched whole";
 
   // A body cut short without a length looks whole to HTTP: only the check tells.
   for (const bool checked : {false, true}) {

@@ -70,6 +70,7 @@ CurlTransfer::CurlTransfer(CURL* easy, std::string address, const HttpGetOptions
 CurlTransfer::~CurlTransfer() {
   // Nothing of this attempt may outlive it inside the reused handle.
   curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, nullptr);
+  curl_easy_setopt(easy_, CURLOPT_PREREQDATA, nullptr);
   curl_easy_setopt(easy_, CURLOPT_WRITEDATA, nullptr);
   curl_easy_setopt(easy_, CURLOPT_HEADERDATA, nullptr);
   curl_slist_free_all(headers_);
@@ -101,6 +102,8 @@ void CurlTransfer::configure(const HttpGetOptions& options, const CurlClientSett
   const bool capped = rate_cap_ != nullptr && rate_cap_->capped();
   curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE,
                    capped ? static_cast<long>(rate_cap_->piece_bytes()) : kReceiveBufferBytes);
+  curl_easy_setopt(easy_, CURLOPT_PREREQFUNCTION, on_request);
+  curl_easy_setopt(easy_, CURLOPT_PREREQDATA, this);
   curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, on_header);
   curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
   curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, on_body);
@@ -116,6 +119,13 @@ void CurlTransfer::ask_for_the_rest() {
   // Valid only for the version the part came from; any other is sent whole.
   headers_ = curl_slist_append(nullptr, ("If-Range: " + held_.validator).c_str());
   curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers_);
+}
+
+// The connection is there and the request goes out now (again after a
+// redirect): the wait for an answer starts.
+int CurlTransfer::on_request(void* user, char*, char*, int, int) {
+  static_cast<CurlTransfer*>(user)->asked_at_ = RateCap::Clock::now();
+  return CURL_PREREQFUNC_OK;
 }
 
 std::size_t CurlTransfer::on_header(char* data, std::size_t size, std::size_t count, void* user) {
@@ -156,6 +166,8 @@ long CurlTransfer::response_status() const {
 std::size_t CurlTransfer::on_body(char* data, std::size_t size, std::size_t count, void* user) {
   auto& transfer = *static_cast<CurlTransfer*>(user);
   const std::size_t bytes = size * count;
+  transfer.asked_at_.reset();
+  transfer.body_arrived_at_ = RateCap::Clock::now();
   if (transfer.rate_cap_ != nullptr && !transfer.rate_cap_->pay(bytes)) {
     // libcurl keeps the piece and hands it over again once the batch lets
     // the transfer go on.

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -58,7 +59,16 @@ class CurlTransfer {
   // Lets a held-back transfer go on; it may be held back again at once.
   void go_on();
 
+  // Since when the request now out has waited for the first byte of its
+  // answer's body; nothing before it is sent and once a byte arrived.
+  [[nodiscard]] std::optional<RateCap::Clock::time_point> waiting_since() const {
+    return asked_at_;
+  }
+  // When the last piece of body arrived; the epoch before the first.
+  [[nodiscard]] RateCap::Clock::time_point body_arrived_at() const { return body_arrived_at_; }
+
  private:
+  static int on_request(void* user, char*, char*, int, int);
   static std::size_t on_header(char* data, std::size_t size, std::size_t count, void* user);
   static std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user);
 
@@ -94,6 +104,8 @@ class CurlTransfer {
   bool unexpected_body_ = false;
   std::size_t held_back_ = 0;
   RateCap::Clock::time_point held_back_since_{};
+  std::optional<RateCap::Clock::time_point> asked_at_;  // the request now out, while no body came
+  RateCap::Clock::time_point body_arrived_at_{};
 };
 
 }  // namespace tarvel

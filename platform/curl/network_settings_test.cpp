@@ -147,6 +147,24 @@ TEST(CappedTransfers, ACappedTransferIsNotAStall) {
   CurlHttpGet::close_idle_connections();
 }
 
+// A file held back by the cap for a second, far past its quiet limit, is
+// not a quiet one: it is waited for and fetched once.
+TEST(CappedTransfers, WaitingForTheCapIsNotQuiet) {
+  testing::TempDir served;
+  testing::TempDir local;
+  served.write("f", std::string(6 * 1024, 'q'));
+  testing::TestHttpServer server{served.path()};
+  CurlHttpGet http{{}, testing::quick_retries()};
+  HttpGetOptions options;
+  options.first_byte_limit = std::chrono::milliseconds(700);
+  options.quiet_limit = std::chrono::milliseconds(700);
+  options.max_receive_rate = 4 * 1024;  // the first 4 KiB after a second, the rest half a second later
+  EXPECT_TRUE(http.get_file(server.url("f"), options, local / "f").ok());
+  EXPECT_EQ(local.read("f"), std::string(6 * 1024, 'q'));
+  EXPECT_EQ(server.requests().size(), 1u);
+  CurlHttpGet::close_idle_connections();
+}
+
 // Counts what reaches it.
 class CountingSink final : public BatchSink {
  public:

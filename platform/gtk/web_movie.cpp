@@ -135,8 +135,7 @@ gboolean browser_policy(WebKitWebView* view, WebKitPolicyDecision* decision,
 // page. Lines for the movie wait until the movie says it can take them.
 class WebMovie final : public MovieControl {
  public:
-  WebMovie(GtkUi& ui, WebMovieHost& host, WebKitWebContext* context, WindowId window,
-           MovieEvents& events);
+  WebMovie(GtkUi& ui, WebMovieHost& host, WindowId window, MovieEvents& events);
   ~WebMovie() override;
   WebMovie(const WebMovie&) = delete;
   WebMovie& operator=(const WebMovie&) = delete;
@@ -170,8 +169,7 @@ class WebMovie final : public MovieControl {
   std::deque<Call> waiting_;
 };
 
-WebMovie::WebMovie(GtkUi& ui, WebMovieHost& host, WebKitWebContext* context, WindowId window,
-                   MovieEvents& events)
+WebMovie::WebMovie(GtkUi& ui, WebMovieHost& host, WindowId window, MovieEvents& events)
     : ui_(ui),
       host_(host),
       window_(window),
@@ -184,21 +182,19 @@ WebMovie::WebMovie(GtkUi& ui, WebMovieHost& host, WebKitWebContext* context, Win
   webkit_user_script_unref(bridge);
   webkit_user_content_manager_register_script_message_handler(content_, kChannel);
   g_signal_connect(content_, "script-message-received::tarvel", G_CALLBACK(on_message), this);
-  view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context,
-                                       "user-content-manager", content_, nullptr));
-  g_object_ref_sink(view_);
+  view_ = host_.new_view(content_);
   WebKitSettings* settings = webkit_web_view_get_settings(view_);
   webkit_settings_set_enable_write_console_messages_to_stdout(
       settings, ui.options().page_console ? TRUE : FALSE);
   g_signal_connect(view_, "load-changed", G_CALLBACK(on_load_changed), this);
   g_signal_connect(view_, "decide-policy", G_CALLBACK(movie_policy), nullptr);
-  host_.add_view(view_, window_);
+  host_.add_movie_view(view_, window_);
   ui_.attach(window_, GTK_WIDGET(view_));
   ui_.record(window_, Kind::movie, "web movie control created");
 }
 
 WebMovie::~WebMovie() {
-  host_.remove_view(view_);
+  host_.remove_movie_view(view_);
   g_signal_handlers_disconnect_by_data(view_, this);
   g_signal_handlers_disconnect_by_data(content_, this);
   webkit_user_content_manager_unregister_script_message_handler(content_, kChannel);
@@ -329,9 +325,8 @@ void WebMovie::on_load_changed(WebKitWebView*, WebKitLoadEvent event, gpointer s
 // A browser window's page.
 class WebBrowser final : public BrowserControl {
  public:
-  WebBrowser(GtkUi& ui, WebKitWebContext* context, WindowId window) : ui_(ui), window_(window) {
-    view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, nullptr));
-    g_object_ref_sink(view_);
+  WebBrowser(GtkUi& ui, WebMovieHost& host, WindowId window) : ui_(ui), window_(window) {
+    view_ = host.new_view(nullptr);
     g_signal_connect(view_, "decide-policy", G_CALLBACK(browser_policy), nullptr);
     ui_.attach(window_, GTK_WIDGET(view_));
   }
@@ -375,29 +370,39 @@ Served serve_file(const std::string& path) {
 
 }  // namespace
 
-WebMovieHost::WebMovieHost(GtkUi& ui)
-    : ui_(ui),
-      movie_context_(webkit_web_context_new_ephemeral()),
-      browser_context_(webkit_web_context_new_ephemeral()) {
-  webkit_web_context_register_uri_scheme(movie_context_, kScheme, serve, this, nullptr);
-  WebKitSecurityManager* security = webkit_web_context_get_security_manager(movie_context_);
+WebMovieHost::WebMovieHost(GtkUi& ui) : ui_(ui), context_(webkit_web_context_new_ephemeral()) {
+  webkit_web_context_register_uri_scheme(context_, kScheme, serve, this, nullptr);
+  WebKitSecurityManager* security = webkit_web_context_get_security_manager(context_);
   webkit_security_manager_register_uri_scheme_as_secure(security, kScheme);
   webkit_security_manager_register_uri_scheme_as_cors_enabled(security, kScheme);
-  set_languages(movie_context_);
-  set_languages(browser_context_);
+  set_languages(context_);
+  // A blank page of the host's own, in no window: its web process starts
+  // while the launcher starts up, and it outlives every screen, so each
+  // later view, related to it, joins that one process.
+  anchor_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_, nullptr));
+  g_object_ref_sink(anchor_);
+  webkit_web_view_load_uri(anchor_, "about:blank");
 }
 
 WebMovieHost::~WebMovieHost() {
-  g_object_unref(movie_context_);
-  g_object_unref(browser_context_);
+  gtk_widget_destroy(GTK_WIDGET(anchor_));
+  g_object_unref(anchor_);
+  g_object_unref(context_);
 }
 
 std::unique_ptr<MovieControl> WebMovieHost::create_movie(WindowId window, MovieEvents& events) {
-  return std::make_unique<WebMovie>(ui_, *this, movie_context_, window, events);
+  return std::make_unique<WebMovie>(ui_, *this, window, events);
 }
 
 std::unique_ptr<BrowserControl> WebMovieHost::create_browser(WindowId window) {
-  return std::make_unique<WebBrowser>(ui_, browser_context_, window);
+  return std::make_unique<WebBrowser>(ui_, *this, window);
+}
+
+WebKitWebView* WebMovieHost::new_view(WebKitUserContentManager* content) {
+  auto* view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", anchor_,
+                                            "user-content-manager", content, nullptr));
+  g_object_ref_sink(view);
+  return view;
 }
 
 void WebMovieHost::serve(WebKitURISchemeRequest* request, void* host) {
@@ -409,13 +414,14 @@ void WebMovieHost::serve(WebKitURISchemeRequest* request) {
   gchar* decoded = g_uri_unescape_string(webkit_uri_scheme_request_get_path(request), nullptr);
   const std::string path = decoded != nullptr ? decoded : "";
   g_free(decoded);
-  const auto view = views_.find(webkit_uri_scheme_request_get_web_view(request));
-  const WindowId window = view != views_.end() ? view->second : kNoWindow;
+  const auto view = movie_views_.find(webkit_uri_scheme_request_get_web_view(request));
+  const WindowId window = view != movie_views_.end() ? view->second : kNoWindow;
 
   const std::string own = std::string("/") + kOwnFolder;
   InsideFile file;
   Served served;
-  if (!uri.starts_with(kOrigin) || decoded == nullptr) {
+  // Web pages share the context with the movies, never their files.
+  if (view == movie_views_.end() || !uri.starts_with(kOrigin) || decoded == nullptr) {
     file.verdict = InsideFile::Verdict::outside;
   } else if (path == own + kPlayerPage) {
     const std::string_view page = player_page();

@@ -2,6 +2,7 @@
 
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "platform/browser_control.hpp"
 #include "platform/movie_control.hpp"
@@ -10,6 +11,7 @@
 using WebKitWebContext = struct _WebKitWebContext;
 using WebKitWebView = struct _WebKitWebView;
 using WebKitURISchemeRequest = struct _WebKitURISchemeRequest;
+using WebKitUserContentManager = struct _WebKitUserContentManager;
 
 namespace tarvel {
 
@@ -17,8 +19,11 @@ class GtkUi;
 
 // The web views of a desktop: movie controls, whose pages come only from the
 // application directory (and the Flash emulator) through the "tarvel" scheme,
-// and browser controls, which go to http and https addresses only. The two
-// kinds never share a web context, so no web page can reach the scheme.
+// and browser controls, which go to http and https addresses only. Every view
+// of a run lives in one web context, so that one network process serves them
+// all, and each new view is made related to one already open, so that they
+// share one web process: a web process costs more memory than a page does.
+// The scheme answers only requests from movie views, so no web page reaches it.
 class WebMovieHost {
  public:
   static constexpr const char* kScheme = "tarvel";
@@ -36,18 +41,21 @@ class WebMovieHost {
   [[nodiscard]] std::unique_ptr<MovieControl> create_movie(WindowId window, MovieEvents& events);
   [[nodiscard]] std::unique_ptr<BrowserControl> create_browser(WindowId window);
 
+  // A new view in the web process of the views open; content: the movie's
+  // bridge, or null for a browser's view. The caller holds a reference.
+  [[nodiscard]] WebKitWebView* new_view(WebKitUserContentManager* content);
   // For the movies: which window a view plays in.
-  void add_view(WebKitWebView* view, WindowId window) { views_[view] = window; }
-  void remove_view(WebKitWebView* view) { views_.erase(view); }
+  void add_movie_view(WebKitWebView* view, WindowId window) { movie_views_[view] = window; }
+  void remove_movie_view(WebKitWebView* view) { movie_views_.erase(view); }
 
  private:
   static void serve(WebKitURISchemeRequest* request, void* host);
   void serve(WebKitURISchemeRequest* request);
 
   GtkUi& ui_;
-  WebKitWebContext* movie_context_;
-  WebKitWebContext* browser_context_;
-  std::map<WebKitWebView*, WindowId> views_;
+  WebKitWebContext* context_;
+  WebKitWebView* anchor_;
+  std::map<WebKitWebView*, WindowId> movie_views_;
 };
 
 }  // namespace tarvel

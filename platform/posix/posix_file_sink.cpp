@@ -20,8 +20,11 @@ namespace {
 constexpr std::uint64_t kWorthResuming = 64 * 1024;
 // Longer than any address and version name a note holds.
 constexpr std::size_t kNoteLimit = 16 * 1024;
-// A kept part is read back for its check in pieces of this size.
-constexpr std::uint64_t kKeptPartPiece = 256 * 1024;
+// A file is read back for its check in pieces of this size: small enough
+// to stay in the processor's cache between the copy and the hash, which
+// makes reading back from the page cache several times cheaper than with
+// larger pieces.
+constexpr std::uint64_t kReadBackPiece = 64 * 1024;
 
 std::string hidden(const std::string& name, std::string_view suffix) {
   return "." + name + std::string(suffix);
@@ -137,7 +140,10 @@ bool PosixFileSink::open(std::uint64_t offset, const std::string& validator) {
     close_partial();
     return false;
   }
-  if (!check_kept_part(offset)) {
+  // The check sees the whole file: a kept part is read back into it first.
+  std::vector<char> buffer;
+  if (check_) check_->restart();
+  if (check_ && offset > 0 && !read_back(0, offset, *check_, buffer)) {
     close_partial();
     return false;
   }
@@ -153,16 +159,15 @@ bool PosixFileSink::open(std::uint64_t offset, const std::string& validator) {
   return true;
 }
 
-bool PosixFileSink::check_kept_part(std::uint64_t offset) {
-  if (!check_) return true;
-  check_->restart();
-  std::vector<char> buffer(std::min<std::uint64_t>(offset, kKeptPartPiece));
-  for (std::uint64_t at = 0; at < offset;) {
-    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), offset - at));
+bool PosixFileSink::read_back(std::uint64_t from, std::uint64_t to, BodyCheck& check,
+                              std::vector<char>& buffer) const {
+  if (from < to && buffer.size() < kReadBackPiece) buffer.resize(kReadBackPiece);
+  for (std::uint64_t at = from; at < to;) {
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), to - at));
     const ssize_t n = ::pread(fd_, buffer.data(), want, static_cast<off_t>(at));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
-    check_->add(buffer.data(), static_cast<std::size_t>(n));
+    check.add(buffer.data(), static_cast<std::size_t>(n));
     at += static_cast<std::uint64_t>(n);
   }
   return true;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/http_get.hpp"
 #include "platform/posix/folder_beneath.hpp"
@@ -46,6 +47,14 @@ class PosixFileSink final : public HttpSink {
   [[nodiscard]] FailureCause failure() const override;
 
   [[nodiscard]] bool is_open() const { return fd_ >= 0; }
+  // Bytes of the body in the partial file so far.
+  [[nodiscard]] std::uint64_t size() const { return size_; }
+
+  // Feeds bytes [from, to) of the partial file to check, reading them back
+  // through buffer. Safe from another thread while this one writes further
+  // on: it reads only what was written, and nothing else of the sink.
+  [[nodiscard]] bool read_back(std::uint64_t from, std::uint64_t to, BodyCheck& check,
+                               std::vector<char>& buffer) const;
 
   // Checks the body as it is written. A body that continues a part kept
   // from an earlier attempt has that part read back into the check first,
@@ -63,7 +72,6 @@ class PosixFileSink final : public HttpSink {
   void note_for_resume();
   void forget_resume_note();
   void close_partial();
-  bool check_kept_part(std::uint64_t offset);
   // Keeps errno for failure(); always false.
   bool failed();
 

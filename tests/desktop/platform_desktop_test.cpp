@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <httplib.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "flash/flash_window.hpp"
@@ -236,6 +238,74 @@ TEST_F(PlatformDesktopTest, BrowserWindowsGoToWebAddressesOnly) {
   EXPECT_EQ(picture.width, 300);
   EXPECT_EQ(picture.height, 200);
   t->ui.destroy(window);
+}
+
+// This process's children whose name begins so ("WebKitWebProces" is as
+// much of "WebKitWebProcess" as the kernel keeps).
+int children_named(const std::string& prefix) {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream status(entry.path() / "status");
+    std::string line, name;
+    bool ours = false;
+    while (std::getline(status, line)) {
+      if (line.starts_with("Name:\t")) name = line.substr(6);
+      if (line.starts_with("PPid:\t")) ours = std::stoi(line.substr(6)) == ::getpid();
+    }
+    if (ours && name.starts_with(prefix)) ++count;
+  }
+  return count;
+}
+
+// Two screens and a browser window open at once live in one web process
+// and one network process; the web page, though it shares them, never
+// reads the movies' files.
+TEST_F(PlatformDesktopTest, ScreensAndBrowsersShareOneWebProcessAndTheWebNeverReadsTheMovies) {
+  t->base.dir.write("leak.js", "window.leaked = 'inside';");
+  const std::string page =
+      "<html><body><script>addEventListener('load', () => "
+      "tarvel.fscommand('shown', ''));</script></body></html>";
+  t->base.dir.write("first.html", page);
+  t->base.dir.write("second.html", page);
+  httplib::Server site;
+  std::atomic<int> reports = 0;
+  std::string report;
+  site.Get("/page.html", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content(
+        "<html><body><h1>Cashier</h1><script>"
+        "const movies = document.createElement('script');"
+        "movies.onload = () => fetch('/report?r=' + window.leaked);"
+        "movies.onerror = () => fetch('/report?r=refused');"
+        "movies.src = 'tarvel://app/leak.js';"
+        "document.head.append(movies);</script></body></html>",
+        "text/html");
+  });
+  site.Get("/report", [&](const httplib::Request& request, httplib::Response&) {
+    report = request.get_param_value("r");
+    ++reports;
+  });
+  const int port = site.bind_to_any_port("127.0.0.1");
+  std::thread serving([&] { site.listen_after_bind(); });
+
+  MovieScreen first(t->ui, t->base.dir / "first.html");
+  MovieScreen second(t->ui, t->base.dir / "second.html");
+  t->ui.show_modeless(first.window(), kNoWindow);
+  t->ui.show_modeless(second.window(), kNoWindow);
+  struct Plain : WindowHandler {
+  } handler;
+  const WindowId window = t->ui.create_window(handler, "HtmlBrowser");
+  const std::unique_ptr<BrowserControl> browser = t->ui.create_browser_control(window);
+  t->ui.show_modeless(window, kNoWindow);
+  browser->navigate("http://127.0.0.1:" + std::to_string(port) + "/page.html");
+  EXPECT_TRUE(t->wait_until(
+      [&] { return !first.commands.empty() && !second.commands.empty() && reports > 0; }));
+
+  EXPECT_EQ(children_named("WebKitWebProces"), 1);
+  EXPECT_EQ(children_named("WebKitNetworkPr"), 1);
+  EXPECT_EQ(report, "refused");
+  t->ui.destroy(window);
+  site.stop();
+  serving.join();
 }
 
 }  // namespace

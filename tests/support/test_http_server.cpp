@@ -150,9 +150,9 @@ struct TestHttpServer::Impl {
     changed.wait(lock, [&] { return released || holds_released || released_paths.contains(path); });
   }
 
-  // Half the part, then silence until released; the answer never completes.
-  bool stall(FileReader& file, std::uint64_t half, std::size_t offset, httplib::DataSink& sink) {
-    if (offset < half) return send(sink, file.piece(offset, half));
+  // The part up to `upto`, then silence until released; the answer never completes.
+  bool stall(FileReader& file, std::uint64_t upto, std::size_t offset, httplib::DataSink& sink) {
+    if (offset < upto) return send(sink, file.piece(offset, upto));
     {
       std::lock_guard lock(mutex);
       ++stalled;
@@ -274,6 +274,8 @@ struct TestHttpServer::Impl {
               return offset < half && send(sink, file->piece(offset, half));
             case Fault::stall:
               return stall(*file, half, offset, sink);
+            case Fault::mute:
+              return stall(*file, 0, offset, sink);
             case Fault::trickle:
               return trickle(*file, size, offset, sink);
             case Fault::drip:

@@ -24,6 +24,7 @@ class TestHttpServer {
     short_body,      // Content-Length of the whole answer, half the bytes, then close
     cut_unsized,     // no Content-Length, half the bytes, then close: looks complete
     stall,           // half the body, then silence until release_stalls() or the end
+    mute,            // the headers, then silence until release_stalls() or the end
     trickle,         // the body a few bytes at a time, far below 1 KiB/s
     hold,            // nothing until release_holds() (or the end), then the whole answer
     drip,            // a byte a second, never the last, until let_go(path); then the rest
