@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "operator/package_release.hpp"
@@ -72,6 +73,24 @@ std::string text_of(std::size_t size, std::mt19937& random) {
   return text;
 }
 
+// Game data as a web game ships it: JSON records (paytables, reel strips,
+// translations) whose keys repeat and whose values are small numbers and
+// names, which compresses far better than code.
+std::string json_of(std::size_t size, std::mt19937& random) {
+  static const char* const kNames[] = {"cherry", "lemon", "bell", "seven", "bar", "wild",
+                                       "scatter", "bonus", "plum", "melon", "star", "crown"};
+  std::string text = "{\"version\":1,\"records\":[";
+  for (int id = 0; text.size() < size; ++id) {
+    text += "{\"id\":" + std::to_string(id) + ",\"symbol\":\"" +
+            kNames[random() % std::size(kNames)] + "\",\"weight\":" +
+            std::to_string(random() % 60) + ",\"pays\":[0," + std::to_string(random() % 10) +
+            "," + std::to_string(random() % 50) + "," + std::to_string(random() % 500) +
+            "],\"reel\":" + std::to_string(random() % 5) + "},";
+  }
+  text.resize(size);
+  return text;
+}
+
 std::string noise(std::size_t size, std::mt19937& random) {
   std::string bytes(size, '\0');
   for (char& c : bytes) c = static_cast<char>(random());
@@ -91,7 +110,9 @@ Corpus write_first_release(const std::string& dir) {
     for (int i = 0; i < kind.count; ++i) {
       const std::size_t size = kind.smallest + random() % (kind.largest - kind.smallest + 1);
       const std::string name = std::string(kind.folder) + "/f" + std::to_string(i) + kind.suffix;
-      const std::string bytes = kind.text ? text_of(size, random) : noise(size, random);
+      const std::string bytes = !kind.text                        ? noise(size, random)
+                                : std::string_view(kind.suffix) == ".json" ? json_of(size, random)
+                                                                           : text_of(size, random);
       fs::create_directories(fs::path(dir) / kind.folder);
       (void)files.write(dir + "/" + name, bytes);
       corpus.names.push_back(name);
@@ -117,8 +138,8 @@ std::uint64_t write_next_release(const std::string& dir, const Corpus& corpus) {
     changed += bytes.size();
   }
   const std::pair<const char*, std::string> added[] = {
-      {"data/new0.json", text_of(20'000, random)},
-      {"data/new1.json", text_of(8'000, random)},
+      {"data/new0.json", json_of(20'000, random)},
+      {"data/new1.json", json_of(8'000, random)},
       {"images/new2.png", noise(30'000, random)}};
   for (const auto& [name, bytes] : added) {
     (void)files.write(dir + "/" + name, bytes);
