@@ -29,6 +29,11 @@ struct SettingsValues {
   int max_connections = kDefaultMaxConnections;
   // The most KiB per second all downloads together receive; 0 for no cap.
   int max_kbps = 0;
+  // Other addresses that serve what url, common_url and game_url serve,
+  // separated by commas, tried in order when one fails.
+  std::string url_mirrors;
+  std::string common_url_mirrors;
+  std::string game_url_mirrors;
 
   std::string application_directory;
   std::string default_language;
@@ -121,6 +126,9 @@ class Settings {
   TARVEL_SETTING(std::string, game_url)
   TARVEL_SETTING(int, max_connections)
   TARVEL_SETTING(int, max_kbps)
+  TARVEL_SETTING(std::string, url_mirrors)
+  TARVEL_SETTING(std::string, common_url_mirrors)
+  TARVEL_SETTING(std::string, game_url_mirrors)
   TARVEL_SETTING(std::string, application_directory)
   TARVEL_SETTING(std::string, default_language)
   TARVEL_SETTING(std::string, selected_language)

@@ -14,10 +14,12 @@ namespace {
 
 // The keys of setup.xml in the order the reader checks them.
 enum KeyIndex { kUrl, kVersion, kCommonInstall, kCommonUpdate, kCommonUrl, kExeName, kFirstLog,
-                kAurl, kUpdate, kGameUrl, kMaxConnections, kMaxKbps, kKeyCount };
+                kAurl, kUpdate, kGameUrl, kMaxConnections, kMaxKbps, kUrlMirrors,
+                kCommonUrlMirrors, kGameUrlMirrors, kKeyCount };
 constexpr std::array<const char*, kKeyCount> kKeys = {
     "url", "version", "common_install", "common_update", "common_url",
-    "exe_name", "first_log", "aurl", "update", "game_url", "max_connections", "max_kbps"};
+    "exe_name", "first_log", "aurl", "update", "game_url", "max_connections", "max_kbps",
+    "url_mirrors", "common_url_mirrors", "game_url_mirrors"};
 
 bool is_space(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
@@ -58,6 +60,9 @@ void store_key_table(Settings& settings, const std::array<std::string, kKeyCount
     }
     // Missing, zero or no number at all: no cap.
     v.max_kbps = std::max(0, decimal_prefix(table[kMaxKbps]));
+    v.url_mirrors = table[kUrlMirrors];
+    v.common_url_mirrors = table[kCommonUrlMirrors];
+    v.game_url_mirrors = table[kGameUrlMirrors];
   });
 }
 

@@ -4,8 +4,10 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <set>
 
 #include "core/text_lines.hpp"
+#include "operator/coded_copies.hpp"
 #include "operator/command_line.hpp"
 #include "operator/publish_rules.hpp"
 #include "operator/signing.hpp"
@@ -189,8 +191,10 @@ class Publisher {
 
   ReleaseResult run() {
     check_options();
-    if (result_.ok()) read_package();
+    // The history first: it tells which names beside the files are the
+    // copies and patches of the previous release.
     if (result_.ok()) read_history();
+    if (result_.ok()) read_package();
     if (!result_.ok()) return std::move(result_);
     compare_with_previous();
     if (result_.ok() && !result_.already_published) write_release();
@@ -232,8 +236,16 @@ class Publisher {
     std::vector<std::string> found;
     collect_files(files_, release_.package_dir, "", found, result_.problems);
     std::sort(found.begin(), found.end());
+    const std::set<std::string> all(found.begin(), found.end());
+    const auto is_file = [&](const std::string& relative) {
+      return all.contains(relative) || (previous_ && previous_->hashes.contains(relative));
+    };
     for (const std::string& relative : found) {
       if (is_own_output(relative)) continue;
+      if (is_coded_copy(relative, is_file)) {
+        coded_found_.push_back(relative);
+        continue;
+      }
       std::string refused;
       const auto line = entry_line(relative, source_, target_, refused);
       if (!line) {
@@ -259,7 +271,8 @@ class Publisher {
       if (name.ends_with(suffix)) name.resize(name.size() - suffix.size());
     }
     return same_folder && (name == result_.install_name || name == result_.update_name ||
-                           relative == result_.state_name);
+                           relative == result_.state_name ||
+                           relative.starts_with(bases_folder_name(result_.state_name) + "/"));
   }
 
   void read_history() {
@@ -337,6 +350,7 @@ class Publisher {
       }
     }
     result_.serial = previous_ ? previous_->serial + 1 : 1;
+    write_coded();
     // Launchers ask for the sums of a manifest that says they are published.
     install += std::string(kSumsAnnouncement) + "\n";
     update += std::string(kSumsAnnouncement) + "\n";
@@ -365,6 +379,26 @@ class Publisher {
     }
   }
 
+  // Compressed copies and patches beside the files, before the sums that list them.
+  void write_coded() {
+    std::vector<ReleasedFile> released;
+    released.reserve(package_.size());
+    for (const PackageFile& file : package_) {
+      ReleasedFile out{file.relative, sums_key(source_ + file.relative), {file.hash, file.size}, {}};
+      const bool changed =
+          std::binary_search(result_.changed.begin(), result_.changed.end(), file.relative);
+      if (changed && previous_) {
+        const auto previous = previous_->hashes.find(file.relative);
+        if (previous != previous_->hashes.end()) out.previous_sha256 = previous->second;
+      }
+      released.push_back(std::move(out));
+    }
+    coded_ = write_coded_copies(files_, release_.package_dir,
+                                out_path(bases_folder_name(result_.state_name)), released,
+                                coded_found_);
+    for (std::string& text : coded_.problems) problem(std::move(text));
+  }
+
   // Each manifest's sums name every file of the package: an update may
   // fetch any of them, and the launcher records them all.
   void write_sums(const std::string& manifest_name, const std::string& manifest) {
@@ -373,6 +407,8 @@ class Publisher {
     for (const PackageFile& file : package_) {
       sums.files[sums_key(source_ + file.relative)] = {file.hash, file.size};
     }
+    sums.compressed = coded_.compressed;
+    sums.patches = coded_.patches;
     const std::string name = manifest_name + kSumsSuffix;
     const std::string text = sums_text(sums);
     write(name, text);
@@ -397,6 +433,8 @@ class Publisher {
   std::vector<PackageFile> package_;
   std::optional<State> previous_;
   std::optional<std::string> history_;
+  std::vector<std::string> coded_found_;  // copies and patches earlier releases left
+  CodedCopies coded_;
 };
 
 }  // namespace

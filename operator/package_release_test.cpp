@@ -92,7 +92,12 @@ class PublishedPackage : public ::testing::Test {
     for (std::size_t i = seen_; i < requests.size(); ++i) {
       const std::string& path = requests[i].path;
       const std::string prefix = layout.served_folder + "/";
-      if (path.starts_with(prefix)) paths.push_back(path.substr(prefix.size()));
+      if (!path.starts_with(prefix)) continue;
+      // A compressed copy or a patch stands for its file.
+      std::string file = path.substr(prefix.size());
+      if (const auto from = file.find(".from-"); from != std::string::npos) file.resize(from);
+      if (file.ends_with(".zst")) file.resize(file.size() - 4);
+      paths.push_back(file);
     }
     seen_ = requests.size();
     std::sort(paths.begin(), paths.end());

@@ -124,6 +124,12 @@ struct HttpGetOptions {
   // application directory). No symbolic link below it is followed on the
   // way to a target; "" resolves targets as the system does.
   std::string confined_to;
+  // Other addresses of the servers: each group a base address, then mirrors
+  // that serve the same paths. A file that fails at one (refused, reset, a
+  // 5xx answer, a stall, a body that is not the one expected) is asked of
+  // the next before the failure counts; one that failed is passed over for
+  // a while. Empty: every address is asked as it is.
+  std::vector<std::vector<std::string>> mirrors{};
 };
 
 struct HttpResult {
@@ -141,6 +147,18 @@ struct HttpResult {
   [[nodiscard]] bool ok() const { return outcome == Outcome::complete; }
 };
 
+// A cheaper way to a file than its whole body: its zstd-compressed copy, or
+// a patch (a zstd frame made against the file the player has, the base).
+struct CodedSource {
+  std::string address;
+  // What the bytes sent must be (the copy's or the patch's own sum).
+  std::shared_ptr<BodyCheck> check;
+  // For a patch: the file it applies to, in the system's own form; "" for a
+  // compressed copy.
+  std::string base{};
+  bool operator==(const CodedSource&) const = default;
+};
+
 // One file of a batch: where it comes from and where it goes (a path in the
 // system's own form, as for get_file).
 struct FileTransfer {
@@ -148,6 +166,10 @@ struct FileTransfer {
   std::string target;
   // What the body must be to be put in place; none takes any complete body.
   std::shared_ptr<BodyCheck> check = nullptr;
+  // Tried first, in order, when there is a check: each one decoded into the
+  // target must match it. One that fails or gives another file falls back
+  // to the next, and the last to the whole body at address.
+  std::vector<CodedSource> coded{};
 };
 
 // Hears how each file of a batch ended, on the thread that runs the batch.

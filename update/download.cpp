@@ -1,5 +1,6 @@
 #include "update/download.hpp"
 
+#include <algorithm>
 #include <optional>
 
 #include "core/app.hpp"
@@ -92,6 +93,27 @@ void report_failure(App& app, const std::string& address, const HttpResult& resu
 
 // Every transfer ends soon after the launcher starts to tear down, so that
 // closing it never waits for a slow server.
+// Each base address with the mirrors the settings give it ("a,b": commas
+// between them, white space around them dropped).
+std::vector<std::vector<std::string>> mirror_groups(Settings& settings) {
+  std::vector<std::vector<std::string>> groups;
+  const std::pair<std::string, std::string> bases[] = {
+      {settings.url(), settings.url_mirrors()},
+      {settings.common_url(), settings.common_url_mirrors()},
+      {settings.game_url(), settings.game_url_mirrors()}};
+  for (const auto& [base, mirrors] : bases) {
+    std::vector<std::string> group{base};
+    std::size_t start = 0;
+    while (start < mirrors.size()) {
+      const std::size_t end = std::min(mirrors.find_first_of(", \t", start), mirrors.size());
+      if (end > start) group.push_back(mirrors.substr(start, end - start));
+      start = end + 1;
+    }
+    if (!base.empty() && group.size() > 1) groups.push_back(std::move(group));
+  }
+  return groups;
+}
+
 HttpGetOptions transfer_options(App& app, DownloadMode::Method method) {
   HttpGetOptions options;
   if (method == DownloadMode::Method::client) {
@@ -107,6 +129,7 @@ HttpGetOptions transfer_options(App& app, DownloadMode::Method method) {
   options.max_receive_rate = static_cast<std::uint64_t>(app.settings().max_kbps()) * kBytesPerKib;
   options.cancel = &app.workers().stop_flag();
   options.confined_to = app.files().working_directory();
+  options.mirrors = mirror_groups(app.settings());
   return options;
 }
 
@@ -240,8 +263,13 @@ bool download_files(App& app, const std::vector<FileDownload>& files) {
   std::vector<FileTransfer> transfers;
   transfers.reserve(files.size());
   for (const FileDownload& file : files) {
-    transfers.push_back(
-        {file.address + suffix, app.files().native_path(file.local_path), file.check});
+    FileTransfer transfer{file.address + suffix, app.files().native_path(file.local_path),
+                          file.check};
+    for (const CodedDownload& coded : file.coded) {
+      transfer.coded.push_back({coded.address + suffix, coded.check,
+                                coded.base.empty() ? "" : app.files().native_path(coded.base)});
+    }
+    transfers.push_back(std::move(transfer));
   }
   ListProgress progress(app.settings(), files.size());
   if (app.http_get().get_files(transfers, transfer_options(app, mode.method),

@@ -60,11 +60,23 @@ enum class Fetched {
                                      std::string* why = nullptr);
 
 // One file of a list: where it comes from and where it goes.
+// A cheaper way to a file that sums announce: its compressed copy, or a
+// patch against the installed file (base, launcher form).
+struct CodedDownload {
+  std::string address;
+  std::shared_ptr<BodyCheck> check;  // of the copy's or the patch's own bytes
+  std::string base{};
+  bool operator==(const CodedDownload&) const = default;
+};
+
 struct FileDownload {
   std::string address;
   std::string local_path;  // launcher form, absolute or relative to the application directory
   // What the file must be; a body that differs is a failed transfer (retried).
   std::shared_ptr<BodyCheck> check = nullptr;
+  // Tried first, in order; each falls back to the next and the last to the
+  // whole file at address. Only with a check.
+  std::vector<CodedDownload> coded{};
   bool operator==(const FileDownload&) const = default;
 };
 

@@ -54,6 +54,7 @@ bool plan_entries(App& app, const ManifestEntries& read, const std::string& loca
     if (sums != nullptr) {
       file.sum = sum_of_entry(app, *sums, read.entries[i], manifest_path);
       if (!file.sum) return false;
+      file.coded = coded_downloads(app, *sums, sums_key(file.name), file.address, file.target);
     }
     plan.files.push_back(std::move(file));
   }
@@ -310,8 +311,8 @@ bool fetch_planned(App& app, const InstallPlan& plan) {
   downloads.reserve(plan.files.size());
   for (const PlannedFile& file : plan.files) {
     if (file.fetch) {
-      downloads.push_back(
-          {file.address, file.staged, file.sum ? body_check(*file.sum, file.name) : nullptr});
+      downloads.push_back({file.address, file.staged,
+                           file.sum ? body_check(*file.sum, file.name) : nullptr, file.coded});
     }
   }
   count_staged(app, plan.files.size() - downloads.size());

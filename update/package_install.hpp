@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "update/download.hpp"
 #include "update/install_journal.hpp"
 #include "update/manifest.hpp"
 #include "update/package_files.hpp"
@@ -43,6 +44,11 @@ struct PlannedFile {
   // (there is nothing to protect, and nothing to mix with).
   std::string staged{};
   std::optional<FileSum> sum = std::nullopt;  // what it must be, when sums say
+  // Cheaper ways to it that the sums announce, best first: a patch against
+  // the installed target (when the plan found the target to be its base),
+  // the compressed copy. Each decodes into staged and must give sum; one
+  // that does not gives way to the next, the last to the whole file.
+  std::vector<CodedDownload> coded{};
   bool fetch = true;                          // false: an earlier attempt staged it whole
 };
 

@@ -173,4 +173,26 @@ EntryList entries_still_released(const Sums& sums, const EntryList& entries) {
   return kept;
 }
 
+std::vector<CodedDownload> coded_downloads(App& app, const Sums& sums, const std::string& key,
+                                           const std::string& address,
+                                           const std::string& installed) {
+  std::vector<CodedDownload> coded;
+  const auto patches = sums.patches.find(key);
+  if (patches != sums.patches.end() && app.files().kind(installed) == Files::Kind::file) {
+    const std::optional<FileSum> there = file_sum(app.files().native_path(installed));
+    for (const PatchSum& patch : patches->second) {
+      if (!there || there->sha256 != patch.base_sha256) continue;
+      const std::string suffix = patch_suffix(patch.base_sha256);
+      coded.push_back({address + suffix, body_check(patch.sum, key + suffix), installed});
+      break;
+    }
+  }
+  const auto compressed = sums.compressed.find(key);
+  if (compressed != sums.compressed.end()) {
+    const std::string suffix(kCompressedSuffix);
+    coded.push_back({address + suffix, body_check(compressed->second, key + suffix)});
+  }
+  return coded;
+}
+
 }  // namespace tarvel

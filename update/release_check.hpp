@@ -4,7 +4,9 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "update/download.hpp"
 #include "update/manifest.hpp"
 #include "update/package_files.hpp"
 #include "update/sums.hpp"
@@ -83,5 +85,14 @@ struct ExpectedRelease {
 // of them and removed later has no sum today, and nothing to fetch: the
 // release does without it (the installation manifest no longer lists it).
 [[nodiscard]] EntryList entries_still_released(const Sums& sums, const EntryList& entries);
+
+// The cheaper ways to a file that the sums announce (key: its source path),
+// best first: a patch against the file installed (launcher form) when that
+// is the patch's base, then the compressed copy. Each is published beside
+// the file's own address.
+[[nodiscard]] std::vector<CodedDownload> coded_downloads(App& app, const Sums& sums,
+                                                         const std::string& key,
+                                                         const std::string& address,
+                                                         const std::string& installed);
 
 }  // namespace tarvel

@@ -21,6 +21,10 @@ constexpr std::string_view kManifestKey = "manifest ";
 constexpr std::string_view kVersionKey = "version ";
 constexpr std::string_view kSerialKey = "serial ";
 constexpr std::string_view kFileKey = "file ";
+// Launchers before compressed copies and patches skip these as comments.
+constexpr std::string_view kCompressedKey = "#zst ";
+constexpr std::string_view kPatchKey = "#patch ";
+constexpr std::size_t kPatchNameDigits = 16;
 constexpr std::size_t kSha256HexSize = 64;
 constexpr std::size_t kPublicKeySize = 32;
 constexpr std::size_t kSignatureSize = 64;
@@ -133,6 +137,38 @@ bool parse_file_line(std::string_view rest, Sums& sums) {
   return fields && sums.files.emplace(sums_key(fields->second), fields->first).second;
 }
 
+bool parse_compressed_line(std::string_view rest, Sums& sums) {
+  auto fields = read_sum_fields(rest);
+  return fields && sums.compressed.emplace(sums_key(fields->second), fields->first).second;
+}
+
+// "<base sha256> <sha256> <size> <source path>"
+bool parse_patch_line(std::string_view rest, Sums& sums) {
+  const auto space = rest.find(' ');
+  if (space == std::string_view::npos || !is_sha256_hex(rest.substr(0, space))) return false;
+  auto fields = read_sum_fields(rest.substr(space + 1));
+  if (!fields) return false;
+  auto& patches = sums.patches[sums_key(fields->second)];
+  PatchSum patch{std::string(rest.substr(0, space)), std::move(fields->first)};
+  const bool repeated = std::any_of(patches.begin(), patches.end(), [&](const PatchSum& p) {
+    return p.base_sha256 == patch.base_sha256;
+  });
+  patches.push_back(std::move(patch));
+  return !repeated;
+}
+
+// The lines that begin with "#" and still mean something.
+bool parse_extension_line(std::string_view line, Sums& sums) {
+  if (line.starts_with(kCompressedKey)) {
+    return parse_compressed_line(line.substr(kCompressedKey.size()), sums);
+  }
+  return parse_patch_line(line.substr(kPatchKey.size()), sums);
+}
+
+bool is_extension_line(std::string_view line) {
+  return line.starts_with(kCompressedKey) || line.starts_with(kPatchKey);
+}
+
 bool parse_line(std::string_view line, Sums& sums, bool& has_serial) {
   const auto value = [&](std::string_view key) { return line.substr(key.size()); };
   if (line.starts_with(kPackageKey)) {
@@ -196,6 +232,13 @@ std::optional<Sums> parse_sums(std::string_view text, std::string& error) {
   bool has_header = false;
   bool has_serial = false;
   for (const std::string_view line : text_lines(text)) {
+    if (has_header && is_extension_line(line)) {
+      if (!parse_extension_line(line, sums)) {
+        error = "cannot read the line \"" + std::string(line.substr(0, 200)) + "\"";
+        return std::nullopt;
+      }
+      continue;
+    }
     if (line.empty() || line.front() == '#') continue;
     if (!has_header) {
       if (line != kHeader) {
@@ -225,7 +268,23 @@ std::string sums_text(const Sums& sums) {
     text.append(kFileKey).append(sum.sha256).append(" ").append(std::to_string(sum.size));
     text.append(" ").append(path).append("\n");
   }
+  const auto sum_fields = [](const FileSum& sum) {
+    return sum.sha256 + " " + std::to_string(sum.size) + " ";
+  };
+  for (const auto& [path, sum] : sums.compressed) {
+    text.append(kCompressedKey).append(sum_fields(sum)).append(path).append("\n");
+  }
+  for (const auto& [path, patches] : sums.patches) {
+    for (const PatchSum& patch : patches) {
+      text.append(kPatchKey).append(patch.base_sha256).append(" ").append(sum_fields(patch.sum));
+      text.append(path).append("\n");
+    }
+  }
   return text;
+}
+
+std::string patch_suffix(std::string_view base_sha256) {
+  return ".from-" + std::string(base_sha256.substr(0, kPatchNameDigits)) + ".zpatch";
 }
 
 std::string sha256_hex(std::string_view bytes) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/http_get.hpp"
 
@@ -26,12 +27,26 @@ struct FileSum {
 // belongs to (the name of its installation manifest, "setup.xml" for the
 // launcher's release), so that one package's signed release cannot pass for
 // another's. docs/integrity.md has the format.
+// A patch that turns one earlier release of a file (the base) into this
+// release's file: published beside the file, it is a zstd frame made with
+// the base as its dictionary (zstd's patch-from).
+struct PatchSum {
+  std::string base_sha256;
+  FileSum sum;  // of the patch's own bytes
+  bool operator==(const PatchSum&) const = default;
+};
+
 struct Sums {
   std::string package;  // "" in sums of the first form, which named none
   std::string manifest_sha256;
   std::string version;
   std::uint64_t serial = 0;
   std::map<std::string, FileSum> files;
+  // By the same source paths: the zstd-compressed copy of a file, and the
+  // patches against earlier releases of it. Written as lines that older
+  // readers take for comments, so sums that carry them still install there.
+  std::map<std::string, FileSum> compressed{};
+  std::map<std::string, std::vector<PatchSum>> patches{};
   bool operator==(const Sums&) const = default;
 };
 
@@ -45,6 +60,12 @@ inline constexpr const char* kSignatureSuffix = ".sig";
 // launcher without an update key asks for sums only then, so a server that
 // publishes none sees the same requests as ever.
 inline constexpr std::string_view kSumsAnnouncement = "#tarvel-sums";
+
+// Where a file's compressed copy and its patches are published: beside the
+// file, at its address with these endings (a patch's names its base by the
+// first 16 digits of its SHA-256).
+inline constexpr std::string_view kCompressedSuffix = ".zst";
+[[nodiscard]] std::string patch_suffix(std::string_view base_sha256);
 
 // Whether the text holds the announcement line.
 [[nodiscard]] bool announces_sums(std::string_view text);

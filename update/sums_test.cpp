@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "core/text_lines.hpp"
 #include "update/release_check.hpp"
 
 namespace tarvel {
@@ -29,6 +30,30 @@ TEST(Sums, ReadBackAsWrittenWithPathsThatHoldSpaces) {
   EXPECT_EQ(read->files.at("GAMES/slot/b.swf"), (FileSum{kSumB, 5}));
 }
 
+// Compressed copies and patches travel in lines that launchers which know
+// nothing of them skip as comments: the rest reads the same there.
+TEST(Sums, CompressedCopiesAndPatchesReadBackAndHideFromOlderReaders) {
+  Sums sums{"common_slot_install.xml", kSumA, "$version-1.2", 7, {}};
+  sums.files["GAMES/slot/a b.js"] = {kSumB, 900};
+  sums.compressed["GAMES/slot/a b.js"] = {kSumA, 300};
+  sums.patches["GAMES/slot/a b.js"] = {{kSumA, {kSumB, 40}}, {kSumB, {kSumA, 41}}};
+  const std::string text = sums_text(sums);
+  std::string error;
+  EXPECT_EQ(parse_sums(text, error), sums) << error;
+  std::string as_older_readers_see_it;
+  for (const std::string_view line : text_lines(text)) {
+    if (!line.starts_with("#")) as_older_readers_see_it.append(line).append("\n");
+  }
+  Sums plain = sums;
+  plain.compressed.clear();
+  plain.patches.clear();
+  EXPECT_EQ(as_older_readers_see_it, sums_text(plain));
+  // A second patch from the same base would be ambiguous.
+  EXPECT_FALSE(parse_sums(text + "#patch " + kSumA + " " + kSumB + " 1 GAMES/slot/a b.js\n",
+                          error));
+  EXPECT_EQ(patch_suffix(kSumA), ".from-aaaaaaaaaaaaaaaa.zpatch");
+}
+
 TEST(Sums, AnyLineOutOfFormatRefusesTheWholeFile) {
   const std::string file = "file " + kSumB + " 5 a/b.swf\n";
   const std::string refused[] = {
@@ -46,6 +71,9 @@ TEST(Sums, AnyLineOutOfFormatRefusesTheWholeFile) {
       header() + "serial 1\nfiles " + kSumB + " 5 a.swf\n",                // an unknown line
       header() + "serial 1\npackage a.xml\npackage b.xml\n",              // two packages
       header() + "serial 1\npackage \n",                                  // an empty one
+      header() + "serial 1\n#zst " + kSumB + " 5\n",                      // a copy without path
+      header() + "serial 1\n#patch " + kSumA + " 5 a.swf\n",              // a patch without base
+      header() + "serial 1\n#patch x " + kSumB + " 5 a.swf\n",            // a base not a digest
   };
   for (const std::string& text : refused) {
     std::string error;

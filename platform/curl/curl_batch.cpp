@@ -121,6 +121,9 @@ class BatchRun {
   struct Active {
     std::size_t index = 0;
     std::unique_ptr<BatchSink> sink;
+    std::size_t choice = 0;
+    std::vector<std::string> addresses{};  // of this choice, best first; "" before the start
+    std::size_t at = 0;                    // the one asked now
     std::unique_ptr<CurlTransfer> transfer;  // while an attempt runs
     int attempts = 0;
     Clock::time_point retry_at{};
@@ -156,6 +159,11 @@ class BatchRun {
   bool settle_writes();
   void settle(Active& active, BatchSink::Settled how);
   void attempt_ended(Active& active, CURLcode code);
+  // Moves on to the next mirror, or else the next choice; false when none is left.
+  bool move_on(Active& active, const AttemptEnd& end);
+  void begin_choice(Active& active, std::size_t choice);
+  void begin_retry_round(Active& active);
+  [[nodiscard]] const std::string& address_of(std::size_t index, std::size_t choice) const;
   void try_again_or_end(Active& active, const AttemptEnd& end);
   void end_for_good(Active& active, const HttpResult& result);
   void take_host(std::size_t index, int change);
@@ -220,8 +228,10 @@ void BatchRun::start_next_items() {
     ready_[static_cast<std::size_t>(host_of_[i])].erase(i);
     --not_started_;
     take_host(i, +1);
-    active_.push_back(
-        Active{i, sink_for_(i, writer_), nullptr, 0, {}, std::nullopt, Clock::now()});
+    active_.emplace_back();
+    active_.back().index = i;
+    active_.back().heard_at = Clock::now();
+    begin_choice(active_.back(), 0);
     start(active_.back());
   }
 }
@@ -236,6 +246,54 @@ std::size_t BatchRun::next_to_start() const {
   return first;
 }
 
+const std::string& BatchRun::address_of(std::size_t index, std::size_t choice) const {
+  const CurlBatch::Item& item = items_[index];
+  return choice < item.first_choices.size() ? item.first_choices[choice] : item.address;
+}
+
+// The choice's addresses in the order the mirrors' record gives, and a sink
+// for the first of them.
+void BatchRun::begin_choice(Active& active, std::size_t choice) {
+  active.choice = choice;
+  const std::string& address = address_of(active.index, choice);
+  active.addresses = settings_.mirrors == nullptr
+                         ? std::vector<std::string>{address}
+                         : settings_.mirrors->addresses_for(address, options_.mirrors);
+  active.at = 0;
+  active.attempts = 0;
+  active.sink.reset();  // the one before lets go of its part first
+  active.sink = sink_for_(active.index, choice, active.addresses.front(), writer_);
+}
+
+bool BatchRun::move_on(Active& active, const AttemptEnd& end) {
+  const bool not_the_body = end.result.cause.kind == FailureCause::Kind::unexpected_body;
+  const bool mirror_at_fault = worth_retrying(end) || not_the_body;
+  if (mirror_at_fault && settings_.mirrors != nullptr) {
+    settings_.mirrors->failed(active.addresses[active.at], options_.mirrors);
+  }
+  if (mirror_at_fault && active.at + 1 < active.addresses.size()) {
+    active.heard_at = Clock::now();  // another server: its own quiet window
+    ++active.at;
+    --active.attempts;  // a mirror's turn is no retry: start() counts it back
+    active.sink.reset();
+    active.sink = sink_for_(active.index, active.choice, active.addresses[active.at], writer_);
+    return true;
+  }
+  const bool last_choice = active.choice >= items_[active.index].first_choices.size();
+  const bool may_retry = worth_retrying(end) && !not_the_body &&
+                         active.attempts <= settings_.policy.retries;
+  if (last_choice || may_retry) return false;
+  active.heard_at = Clock::now();
+  begin_choice(active, active.choice + 1);
+  return true;
+}
+
+void BatchRun::begin_retry_round(Active& active) {
+  const int attempts = active.attempts;
+  begin_choice(active, active.choice);
+  active.attempts = attempts;
+}
+
 void BatchRun::start(Active& active) {
   ++active.attempts;
   CURL* easy = t_curl.take_easy();
@@ -245,7 +303,7 @@ void BatchRun::start(Active& active) {
                           {.kind = FailureCause::Kind::other, .detail = "no transfer handle"}});
     return;
   }
-  active.transfer = std::make_unique<CurlTransfer>(easy, items_[active.index].address, options_,
+  active.transfer = std::make_unique<CurlTransfer>(easy, active.addresses[active.at], options_,
                                                    settings_, *active.sink);
   curl_easy_setopt(easy, CURLOPT_PRIVATE, static_cast<void*>(&active));
   curl_multi_add_handle(multi_, easy);
@@ -364,12 +422,19 @@ void BatchRun::attempt_ended(Active& active, CURLcode code) {
   try_again_or_end(active, end);
 }
 
-// A retry that would start after the file's quiet limit is not made.
+// Another mirror or choice first; a retry that would start after the
+// file's quiet limit is not made.
 void BatchRun::try_again_or_end(Active& active, const AttemptEnd& end) {
+  if (!stop_requested() && move_on(active, end)) {
+    start(active);
+    return;
+  }
   const auto retry_at = Clock::now() + pause_before_retry(settings_.policy, active.attempts);
   if (worth_retrying(end) && active.attempts <= settings_.policy.retries && !stop_requested() &&
       !quiet_too_long(active, retry_at)) {
     active.retry_at = retry_at;
+    // The retry asks the mirrors again, in the order their record then gives.
+    if (active.addresses.size() > 1) begin_retry_round(active);
     return;
   }
   end_for_good(active, end.result);

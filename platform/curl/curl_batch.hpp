@@ -15,8 +15,9 @@ namespace tarvel {
 // connections outlive each batch: the next list to the same server skips the
 // connection set-up. At most max_connections transfers run to one host;
 // items with the same key never run at the same time and start in list
-// order. A failure that may pass is tried again after a growing pause,
-// continuing what the sink holds; other items go on meanwhile. An item ends
+// order. A failure that may pass is first asked of the address's mirrors
+// (the options' groups), then tried again after a growing pause, continuing
+// what the sink holds; other items go on meanwhile. An item ends
 // once its body is in place, which a sink may leave to the batch's writer
 // thread; the item keeps its place among its host's transfers until then.
 class CurlBatch {
@@ -24,10 +25,16 @@ class CurlBatch {
   struct Item {
     std::string address;
     std::string key;  // "" for an item that shares nothing with the others
+    // Other ways to the same body, tried first in this order (choices 0, 1,
+    // ...; the address itself is the last choice): one that fails, or
+    // whose body is not the one expected, gives way to the next at once.
+    std::vector<std::string> first_choices{};
   };
-  // Makes the sink of an item when it first starts; it lives until the item
-  // ends for good. Sinks may leave their writing to the batch's writer.
-  using SinkFor = std::function<std::unique_ptr<BatchSink>(std::size_t index, WriteBehind& writer)>;
+  // Makes the sink of an item for one choice at one address (a mirror's,
+  // maybe) when it starts there; it lives until the item ends for good or
+  // moves on. Sinks may leave their writing to the batch's writer.
+  using SinkFor = std::function<std::unique_ptr<BatchSink>(
+      std::size_t index, std::size_t choice, const std::string& address, WriteBehind& writer)>;
   // Hears an item's end for good; false ends the batch (the rest is cancelled).
   using Finished = std::function<bool(std::size_t index, const HttpResult& result)>;
 

@@ -2,6 +2,7 @@
 
 #include <unordered_set>
 
+#include "platform/curl/coded_file_sink.hpp"
 #include "platform/curl/curl_batch.hpp"
 #include "platform/curl/curl_setup.hpp"
 #include "platform/posix/posix_file_sink.hpp"
@@ -45,10 +46,18 @@ void sweep_folders_of(const std::vector<FileTransfer>& files, const std::string&
   }
 }
 
+// Coded sources serve only where a check tells the file they decode to.
+CurlBatch::Item batch_item(const FileTransfer& file) {
+  CurlBatch::Item item{file.address, file.target};
+  if (!file.check) return item;
+  for (const CodedSource& coded : file.coded) item.first_choices.push_back(coded.address);
+  return item;
+}
+
 }  // namespace
 
 CurlHttpGet::CurlHttpGet(std::string ca_file, TransferPolicy policy)
-    : settings_{std::move(ca_file), policy, rate_cap_.get()} {
+    : settings_{std::move(ca_file), policy, rate_cap_.get(), mirrors_.get()} {
   ensure_curl_initialised();
 }
 
@@ -58,7 +67,9 @@ HttpResult CurlHttpGet::get(const std::string& address, const HttpGetOptions& op
   rate_cap_->set_rate(options.max_receive_rate);
   const std::vector<CurlBatch::Item> items{{address, {}}};
   CurlBatch batch(settings_, options, 1);
-  const auto lend = [&](std::size_t, WriteBehind&) { return std::make_unique<LentSink>(sink); };
+  const auto lend = [&](std::size_t, std::size_t, const std::string&, WriteBehind&) {
+    return std::make_unique<LentSink>(sink);
+  };
   const auto keep = [&](std::size_t, const HttpResult& ended) {
     result = ended;
     return true;
@@ -78,12 +89,19 @@ bool CurlHttpGet::get_files(const std::vector<FileTransfer>& files, const HttpGe
                             int max_connections, BatchObserver& observer) {
   std::vector<CurlBatch::Item> items;
   items.reserve(files.size());
-  for (const FileTransfer& file : files) items.push_back({file.address, file.target});
+  for (const FileTransfer& file : files) items.push_back(batch_item(file));
   rate_cap_->set_rate(options.max_receive_rate);
   CurlBatch batch(settings_, options, max_connections);
-  const auto sink_for = [&](std::size_t index, WriteBehind& writer) {
-    return std::make_unique<BufferedFileSink>(files[index].target, options.confined_to,
-                                              files[index].address, writer, files[index].check);
+  const auto sink_for = [&](std::size_t index, std::size_t choice, const std::string& address,
+                            WriteBehind& writer) -> std::unique_ptr<BatchSink> {
+    const FileTransfer& file = files[index];
+    if (choice < file.coded.size()) {
+      const CodedSource& coded = file.coded[choice];
+      return std::make_unique<CodedFileSink>(file.target, options.confined_to, address, writer,
+                                             coded.check, file.check, coded.base);
+    }
+    return std::make_unique<BufferedFileSink>(file.target, options.confined_to, address, writer,
+                                              file.check);
   };
   const auto finished = [&](std::size_t index, const HttpResult& result) {
     return observer.finished(index, result);

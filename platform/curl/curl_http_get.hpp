@@ -34,6 +34,7 @@ class CurlHttpGet final : public HttpGet {
 
  private:
   std::unique_ptr<RateCap> rate_cap_ = std::make_unique<RateCap>();
+  std::unique_ptr<MirrorMemory> mirrors_ = std::make_unique<MirrorMemory>();
   CurlClientSettings settings_;
 };
 

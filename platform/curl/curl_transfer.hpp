@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/curl/mirrors.hpp"
 #include "platform/curl/rate_cap.hpp"
 #include "platform/curl/transfer_policy.hpp"
 #include "platform/http_get.hpp"
@@ -20,6 +21,9 @@ struct CurlClientSettings {
   TransferPolicy policy;
   // Shared by every transfer of the client; none when nothing caps them.
   RateCap* rate_cap = nullptr;
+  // Which mirrors failed lately, for every transfer of the client; none
+  // when nothing remembers them.
+  MirrorMemory* mirrors = nullptr;
 };
 
 // The first byte of a Content-Range answer "bytes <first>-<last>/<length>",

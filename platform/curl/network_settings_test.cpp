@@ -201,7 +201,7 @@ TEST(CappedTransfers, HeldBackTransfersTakeTurns) {
   CurlBatch batch(settings, options, 2);
   const bool all = batch.run(
       {{server.url("a"), ""}, {server.url("b"), ""}},
-      [&](std::size_t index, WriteBehind&) {
+      [&](std::size_t index, std::size_t, const std::string&, WriteBehind&) {
         return std::make_unique<CountingSink>(received[index]);
       },
       [&](std::size_t index, const HttpResult& result) {

@@ -518,7 +518,13 @@ TEST(FaultInjection, AFailedUpdateLeavesTheOldReleaseByteForByte) {
   using Fault = testing::TestHttpServer::Fault;
   UpdateSite site;
   const std::string changed = "d1/f9.bin";
-  const std::string served = "common/files/" + changed;
+  // The file as the server publishes it: whole, and its compressed copy and
+  // patches beside it, any of which a launcher may take.
+  std::map<std::string, std::string> every_form;
+  for (const auto& entry : std::filesystem::directory_iterator(site.site / "common/files/d1")) {
+    const std::string name = "common/files/d1/" + entry.path().filename().string();
+    if (name.starts_with("common/files/" + changed)) every_form[name] = site.site.read(name);
+  }
   const std::string sums_path = "common/common_update.xml.sums";
   const std::string sums = site.site.read(sums_path);
   struct Case {
@@ -531,14 +537,22 @@ TEST(FaultInjection, AFailedUpdateLeavesTheOldReleaseByteForByte) {
   };
   const Case cases[] = {
       {"a file the server lost",
-       [&] { site.server.set_fault(served, Fault::not_found); },
-       [&] { site.server.set_fault(served, Fault::none); },
+       [&] {
+         for (const auto& [form, bytes] : every_form) site.server.set_fault(form, Fault::not_found);
+       },
+       [&] {
+         for (const auto& [form, bytes] : every_form) site.server.set_fault(form, Fault::none);
+       },
        {},
        "",
        true},
       {"a file unlike its sum",
-       [&] { site.site.write(served, "tampered"); },
-       [&] { site.site.write(served, site.second.at(changed)); },
+       [&] {
+         for (const auto& [form, bytes] : every_form) site.site.write(form, "tampered");
+       },
+       [&] {
+         for (const auto& [form, bytes] : every_form) site.site.write(form, bytes);
+       },
        {},
        "",
        true},
