@@ -70,7 +70,8 @@ grep -q "release 2" <<< "$summary" || fail "not release 2: $summary"
 setsid "$repository/scripts/demo" --bin "$bin" --dir "$work/demo" > "$work/out.txt" 2>&1 &
 demo=$!
 for _ in $(seq 600); do
-  grep -q "^== demo: tarvel runs" "$work/out.txt" && break
+  grep -q "^== demo: tarvel runs" "$work/out.txt" &&
+    grep -q 'http://127.0.0.1:[0-9]*/' "$work/demo/stage.log" 2>/dev/null && break
   kill -0 "$demo" 2>/dev/null || break
   sleep 0.1
 done
