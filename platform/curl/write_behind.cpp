@@ -8,10 +8,14 @@ namespace {
 // Bodies up to this size wait in memory for the writer; a batch holds at
 // most one per running transfer.
 constexpr std::size_t kBuffered = 64 * 1024;
-// The writer is told of a larger body's progress in steps of this size:
-// woken for every piece that arrives, it would spend more on waking than on
-// hashing, and the bytes behind are still in the page cache, or closer.
-constexpr std::uint64_t kHashStep = 4 * 1024 * 1024;
+// A checked large body goes to the writer in copies of about this size:
+// handed over for every piece that arrives, it would cost more in waking
+// the writer than in copying, and a copy this small is still in the
+// processor's cache when the writer writes it.
+constexpr std::size_t kCopyStep = 1024 * 1024;
+// Written copies kept for the sinks to fill again: while the writer keeps
+// up, two or three are in use at a time.
+constexpr std::size_t kSpares = 4;
 
 }  // namespace
 
@@ -21,7 +25,8 @@ BufferedFileSink::BufferedFileSink(std::string target, std::string root, std::st
       writer_(writer),
       check_(std::move(check)) {}
 
-BufferedFileSink::~BufferedFileSink() { writer_.wait_until_idle(*this, true); }
+// Waits for the writer, and lets go of what it still held for this sink.
+BufferedFileSink::~BufferedFileSink() { writer_.restart(*this); }
 
 ResumePoint BufferedFileSink::resume_point() {
   writer_.wait_until_idle(*this);
@@ -33,10 +38,9 @@ bool BufferedFileSink::open(std::uint64_t offset, const std::string& validator) 
   // thread's until the body goes on.
   writer_.restart(*this);
   if (check_) check_->restart();
-  hashed_ = 0;
-  told_ = 0;
   file_.set_check(nullptr);
   buffer_.clear();
+  copy_.clear();
   validator_ = validator;
   streaming_ = false;
   // What continues a part on disk goes there as it comes.
@@ -46,20 +50,22 @@ bool BufferedFileSink::open(std::uint64_t offset, const std::string& validator) 
 bool BufferedFileSink::start_streaming(std::uint64_t offset) {
   streaming_ = true;
   const std::string held = std::exchange(buffer_, {});
-  return file_.open(offset, validator_) && pass_to_file(held.data(), held.size());
+  if (!file_.open(offset, validator_)) return false;
+  // The check sees the kept part first.
+  if (check_ && offset > 0 && !file_.read_back(0, offset, *check_, read_buffer_)) return false;
+  return pass_to_file(held.data(), held.size());
 }
 
-// Written here, hashed by the writer as it reads the file back: a kept
-// part is hashed first, then what follows.
+// An unchecked body is written here. A checked one goes to the writer in
+// copies, handed over in order.
 bool BufferedFileSink::pass_to_file(const char* data, std::size_t size) {
-  if (size > 0 && !file_.write(data, size)) return false;
-  return !check_ || file_.size() - told_ < kHashStep || tell_writer();
+  if (!check_) return size == 0 || file_.write(data, size);
+  if (copy_.capacity() < kCopyStep) copy_.reserve(kCopyStep + kCopyStep / 2);
+  copy_.insert(copy_.end(), data, data + size);
+  return copy_.size() < kCopyStep || hand_over();
 }
 
-bool BufferedFileSink::tell_writer() {
-  told_ = file_.size();
-  return writer_.hash_up_to(*this, told_);
-}
+bool BufferedFileSink::hand_over(bool last) { return writer_.hand_over(*this, last); }
 
 bool BufferedFileSink::write(const char* data, std::size_t size) {
   if (streaming_) return pass_to_file(data, size);
@@ -72,29 +78,33 @@ bool BufferedFileSink::write(const char* data, std::size_t size) {
 }
 
 bool BufferedFileSink::commit() {
-  if (streaming_ && check_ && !tell_writer()) return false;
+  if (streaming_ && check_ && !hand_over(true)) return false;
   writer_.queue(*this, streaming_ ? WriteBehind::Job::Kind::file : WriteBehind::Job::Kind::held_body);
   return true;
 }
 
+// What arrived is written first, so that a part kept for later holds the
+// body up to where it stopped.
 void BufferedFileSink::interrupt() {
-  writer_.wait_until_idle(*this, true);
+  if (streaming_ && !copy_.empty()) (void)hand_over(true);
+  writer_.wait_until_idle(*this);
   buffer_ = std::string();
+  copy_ = std::vector<char>();
   file_.interrupt();
 }
 
 void BufferedFileSink::abandon() {
-  writer_.wait_until_idle(*this, true);
+  writer_.wait_until_idle(*this);
   buffer_ = std::string();
+  copy_ = std::vector<char>();
   file_.abandon();
 }
 
 BatchSink::Settled BufferedFileSink::settled() { return writer_.settled(*this); }
 
-bool BufferedFileSink::hash_file_up_to(std::uint64_t end) {
-  if (!file_.read_back(hashed_, end, *check_, read_buffer_)) return false;
-  hashed_ = end;
-  return true;
+FailureCause BufferedFileSink::failure() const {
+  writer_.wait_until_idle(*this);
+  return file_.failure();
 }
 
 BatchSink::Settled BufferedFileSink::put_held_body_in_place() {
@@ -103,10 +113,6 @@ BatchSink::Settled BufferedFileSink::put_held_body_in_place() {
   const bool written = file_.open(0, validator_) && file_.write(buffer_.data(), buffer_.size());
   buffer_ = std::string();
   return put_in_place(written);
-}
-
-BatchSink::Settled BufferedFileSink::put_file_in_place(bool written, std::uint64_t end) {
-  return put_in_place(written && (!check_ || hash_file_up_to(end)));
 }
 
 BatchSink::Settled BufferedFileSink::put_in_place(bool written) {
@@ -121,7 +127,8 @@ BatchSink::Settled BufferedFileSink::put_in_place(bool written) {
   return file_.commit() ? Settled::in_place : Settled::failed;
 }
 
-WriteBehind::WriteBehind(std::function<void()> wake) : wake_(std::move(wake)) {}
+WriteBehind::WriteBehind(std::function<void()> wake, std::size_t copy_budget)
+    : wake_(std::move(wake)), copy_budget_(copy_budget) {}
 
 WriteBehind::~WriteBehind() {
   {
@@ -144,31 +151,84 @@ void WriteBehind::push(BufferedFileSink& sink, Job::Kind kind) {
   changed_.notify_all();
 }
 
-bool WriteBehind::hash_up_to(BufferedFileSink& sink, std::uint64_t end) {
-  std::lock_guard lock(mutex_);
+bool WriteBehind::hand_over(BufferedFileSink& sink, bool last) {
+  std::unique_lock lock(mutex_);
+  std::vector<char>& copy = sink.copy_;
+  // Past the budget the transfer waits for the writer, as it would wait for
+  // the disk if it wrote itself; a copy larger than the budget goes alone.
+  changed_.wait(lock, [&] {
+    return sink.failed_ || copied_ == 0 || copied_ + copy.size() <= copy_budget_;
+  });
   if (sink.failed_) return false;
-  sink.on_disk_ = end;
-  // One hashing job a sink at a time: it goes on until it has caught up.
-  if (!sink.hashing_) {
-    sink.hashing_ = true;
-    push(sink, Job::Kind::hash);
+  if (copy.empty()) return true;
+  copied_ += copy.size();
+  sink.copies_.push_back({std::move(copy)});
+  copy = std::vector<char>();
+  if (!last && !spares_.empty()) {
+    copy = std::move(spares_.back());
+    spares_.pop_back();
+  }
+  // The writer is behind when more than this copy waits to be written:
+  // then this thread takes a hash off it.
+  if (sink.copies_.size() - sink.to_write_ > 1) (void)hash_next(sink, lock);
+  // One job a sink at a time: it goes on until every copy is written and
+  // hashed, or the hash is this thread's.
+  if (!sink.writing_) {
+    sink.writing_ = true;
+    push(sink, Job::Kind::write);
   }
   return true;
 }
 
-void WriteBehind::wait_until_idle(BufferedFileSink& sink, bool stop) {
+bool WriteBehind::hash_next(BufferedFileSink& sink, std::unique_lock<std::mutex>& lock) {
+  if (sink.hashing_ || sink.to_hash_ >= sink.copies_.size()) return false;
+  sink.hashing_ = true;
+  // Stays where it is: copies go only from the front, once hashed.
+  const std::vector<char>& bytes = sink.copies_[sink.to_hash_].bytes;
+  lock.unlock();
+  sink.check_->add(bytes.data(), bytes.size());
+  lock.lock();
+  sink.copies_[sink.to_hash_].hashed = true;
+  ++sink.to_hash_;
+  sink.hashing_ = false;
+  release_done(sink);
+  changed_.notify_all();
+  return true;
+}
+
+void WriteBehind::release_done(BufferedFileSink& sink) {
+  while (!sink.copies_.empty() && sink.copies_.front().written && sink.copies_.front().hashed) {
+    std::vector<char> bytes = std::move(sink.copies_.front().bytes);
+    sink.copies_.pop_front();
+    --sink.to_write_;
+    --sink.to_hash_;
+    copied_ -= bytes.size();
+    if (spares_.size() < kSpares) {
+      bytes.clear();
+      spares_.push_back(std::move(bytes));
+    }
+  }
+}
+
+void WriteBehind::drop_copies(BufferedFileSink& sink) {
+  for (const BufferedFileSink::Copy& copy : sink.copies_) copied_ -= copy.bytes.size();
+  sink.copies_.clear();
+  sink.to_write_ = 0;
+  sink.to_hash_ = 0;
+  changed_.notify_all();
+}
+
+void WriteBehind::wait_until_idle(const BufferedFileSink& sink) {
   std::unique_lock lock(mutex_);
-  if (stop) sink.stopping_ = true;
   changed_.wait(lock, [&] { return sink.jobs_ == 0; });
 }
 
 void WriteBehind::restart(BufferedFileSink& sink) {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [&] { return sink.jobs_ == 0; });
-  sink.on_disk_ = 0;
-  sink.hashing_ = false;
+  drop_copies(sink);
+  sink.writing_ = false;
   sink.failed_ = false;
-  sink.stopping_ = false;
   sink.settled_ = BatchSink::Settled::pending;
 }
 
@@ -191,8 +251,8 @@ void WriteBehind::work() {
     jobs_.pop_front();
     working_ = true;
     lock.unlock();
-    if (job.kind == Job::Kind::hash) {
-      hash(*job.sink);
+    if (job.kind == Job::Kind::write) {
+      write(*job.sink);
     } else {
       settle(job);
     }
@@ -201,7 +261,7 @@ void WriteBehind::work() {
     --job.sink->jobs_;
     working_ = false;
     changed_.notify_all();
-    if (job.kind != Job::Kind::hash) {
+    if (job.kind != Job::Kind::write) {
       lock.unlock();
       wake_();
       lock.lock();
@@ -209,31 +269,48 @@ void WriteBehind::work() {
   }
 }
 
-// Hashes until it has caught up with what the file holds.
-void WriteBehind::hash(BufferedFileSink& sink) {
+void WriteBehind::write(BufferedFileSink& sink, bool all) {
   std::unique_lock lock(mutex_);
-  while (!sink.stopping_ && !sink.failed_ && sink.hashed_ < sink.on_disk_) {
-    const std::uint64_t end = sink.on_disk_;
-    lock.unlock();
-    const bool read = sink.hash_file_up_to(end);
-    lock.lock();
-    if (!read) sink.failed_ = true;
+  while (true) {
+    if (sink.to_write_ < sink.copies_.size()) {
+      const std::vector<char>& bytes = sink.copies_[sink.to_write_].bytes;
+      const bool failed = sink.failed_;
+      lock.unlock();
+      // After a failure the rest is dropped: the attempt is over.
+      const bool written = !failed && sink.file_.write(bytes.data(), bytes.size());
+      lock.lock();
+      if (!written) sink.failed_ = true;
+      sink.copies_[sink.to_write_].written = true;
+      ++sink.to_write_;
+      release_done(sink);
+      // A transfer may wait for room.
+      changed_.notify_all();
+    } else if (hash_next(sink, lock)) {
+    } else if (all && sink.hashing_) {
+      changed_.wait(lock, [&] { return !sink.hashing_; });
+    } else {
+      break;
+    }
   }
-  sink.hashing_ = false;
+  sink.writing_ = false;
 }
 
 void WriteBehind::settle(const Job& job) {
   BufferedFileSink& sink = *job.sink;
+  if (job.kind == Job::Kind::held_body) {
+    const BatchSink::Settled settled = sink.put_held_body_in_place();
+    std::lock_guard lock(mutex_);
+    sink.settled_ = settled;
+    return;
+  }
+  // What was handed over is written and hashed first.
+  write(sink, true);
   bool failed = false;
-  std::uint64_t end = 0;
   {
     std::lock_guard lock(mutex_);
     failed = sink.failed_;
-    end = sink.on_disk_;
   }
-  const BatchSink::Settled settled = job.kind == Job::Kind::held_body
-                                         ? sink.put_held_body_in_place()
-                                         : sink.put_file_in_place(!failed, end);
+  const BatchSink::Settled settled = sink.put_in_place(!failed);
   std::lock_guard lock(mutex_);
   sink.settled_ = settled;
 }

@@ -32,14 +32,18 @@ class BatchSink : public HttpSink {
 
 class WriteBehind;
 
-// A file sink whose check and whose small files are the batch writer's work.
-// A small body waits in memory and the writer puts it in place whole (partial
-// file, check, rename): creating a file costs more than fetching a few
-// kilobytes over a kept-alive connection, so the transfers go on meanwhile.
-// A larger body, or one that continues a part on disk, is written as it
-// arrives, and the writer hashes what the file holds behind it (a kept part
-// first), so that the check costs the receiving thread nothing. Either way
-// the check sees every byte, and a body that fails it is never put in place.
+// A file sink whose small files and whose checked large ones are the batch
+// writer's work. A small body waits in memory and the writer puts it in place
+// whole (partial file, check, rename): creating a file costs more than
+// fetching a few kilobytes over a kept-alive connection, so the transfers go
+// on meanwhile. A larger body, or one that continues a part on disk, goes to
+// the file as it arrives. When it is checked, the receiving thread hands it
+// to the writer in copies, which the writer writes in order; the hash goes
+// through the same copies in order, taken by whichever of the two threads
+// has room (the receiving thread when the writer falls behind), so that
+// checking adds little to either. A kept part is read back into the check
+// first. Either way the check sees every byte, and a body that fails it is
+// never put in place.
 class BufferedFileSink final : public BatchSink {
  public:
   // As for PosixFileSink; writer does the work above; check, when given,
@@ -60,20 +64,20 @@ class BufferedFileSink final : public BatchSink {
   void interrupt() override;
   void abandon() override;
   [[nodiscard]] Settled settled() override;
-  [[nodiscard]] FailureCause failure() const override { return file_.failure(); }
+  // Once the writer is done with the sink.
+  [[nodiscard]] FailureCause failure() const override;
 
  private:
   friend class WriteBehind;
   // From here on the body goes to the file as it arrives.
   bool start_streaming(std::uint64_t offset);
   bool pass_to_file(const char* data, std::size_t size);
-  // Lets the writer hash what the file holds; false once the file failed.
-  bool tell_writer();
+  // Hands what was gathered to the writer; last: nothing follows it in
+  // this attempt. False once the file failed.
+  bool hand_over(bool last = false);
 
   // The writer's side.
-  [[nodiscard]] bool hash_file_up_to(std::uint64_t end);
   [[nodiscard]] Settled put_held_body_in_place();
-  [[nodiscard]] Settled put_file_in_place(bool written, std::uint64_t end);
   // Checks a file written whole and renames it into place, or drops it.
   [[nodiscard]] Settled put_in_place(bool written);
 
@@ -83,26 +87,37 @@ class BufferedFileSink final : public BatchSink {
   std::string buffer_;  // a small body, until it goes to the writer
   std::string validator_;
   bool streaming_ = false;
-  std::uint64_t told_ = 0;          // of the file's bytes, the writer knows of so many
-  std::uint64_t hashed_ = 0;        // by the writer, of the file's bytes
-  std::vector<char> read_buffer_;  // the writer's, for reading the file back
+  std::vector<char> copy_;         // of a checked body, what arrived since the last hand-over
+  std::vector<char> read_buffer_;  // for reading a kept part back into the check
 
   // Guarded by the writer's lock.
-  int jobs_ = 0;               // queued or being done
-  std::uint64_t on_disk_ = 0;  // of the body, in the file for the writer to hash
-  bool hashing_ = false;       // the writer has a hashing job for this sink
-  bool failed_ = false;        // the file could not be written or read back
-  bool stopping_ = false;      // the attempt is over: no more hashing
+  struct Copy {
+    std::vector<char> bytes;
+    bool written = false;
+    bool hashed = false;
+  };
+  // Handed over, in order; a copy goes once it is written and hashed.
+  std::deque<Copy> copies_;
+  std::size_t to_write_ = 0;  // the first copy not written yet
+  std::size_t to_hash_ = 0;   // the first copy not hashed yet
+  bool hashing_ = false;      // one of the threads is hashing a copy
+  int jobs_ = 0;              // queued or being done
+  bool writing_ = false;      // the writer has a job for the copies
+  bool failed_ = false;       // the file could not be written
   Settled settled_ = Settled::pending;
 };
 
 // One thread per batch that does its sinks' work in the order it was handed
-// over: hashing what large bodies have written, putting bodies in place.
+// over: writing what checked large bodies hand over, putting bodies in place.
 // Started with the first piece of work.
 class WriteBehind {
  public:
+  // How many bytes of copies may wait for the writer at once, across the
+  // batch: past it, a transfer handing more over waits.
+  static constexpr std::size_t kCopyBudget = 8 * 1024 * 1024;
+
   // wake: called from the thread after each body is settled.
-  explicit WriteBehind(std::function<void()> wake);
+  explicit WriteBehind(std::function<void()> wake, std::size_t copy_budget = kCopyBudget);
   // Does what is queued, then ends the thread.
   ~WriteBehind();
   WriteBehind(const WriteBehind&) = delete;
@@ -114,25 +129,40 @@ class WriteBehind {
  private:
   friend class BufferedFileSink;
   struct Job {
-    enum class Kind { hash, held_body, file } kind;
+    enum class Kind { write, held_body, file } kind;
     BufferedFileSink* sink;
   };
 
   void queue(BufferedFileSink& sink, Job::Kind kind);
   void push(BufferedFileSink& sink, Job::Kind kind);  // with the lock held
-  // The file holds the body up to end: the writer hashes up to there. False
-  // once the sink's file failed.
-  [[nodiscard]] bool hash_up_to(BufferedFileSink& sink, std::uint64_t end);
-  // Waits until the writer is done with the sink; stop: hash no further.
-  void wait_until_idle(BufferedFileSink& sink, bool stop = false);
+  // Queues the sink's copy for writing (waiting while the batch's copies
+  // are over budget) and, unless it is the last, gives the sink a spare to
+  // fill; hashes a copy meanwhile when the writer is behind. False once the
+  // sink's file failed.
+  [[nodiscard]] bool hand_over(BufferedFileSink& sink, bool last);
+  // With the lock held: hashes the sink's next copy unless the other thread
+  // is at it; false when there was none to hash.
+  bool hash_next(BufferedFileSink& sink, std::unique_lock<std::mutex>& lock);
+  // With the lock held: lets go of copies written and hashed.
+  void release_done(BufferedFileSink& sink);
+  // With the lock held: lets go of every copy, for a new attempt or none.
+  void drop_copies(BufferedFileSink& sink);
+  // Waits until the writer is done with the sink.
+  void wait_until_idle(const BufferedFileSink& sink);
   // Waits as above and lets the sink start a new body.
   void restart(BufferedFileSink& sink);
   [[nodiscard]] BufferedFileSink::Settled settled(const BufferedFileSink& sink);
   void work();
-  void hash(BufferedFileSink& sink);
+  // Writes the sink's copies, and hashes them while there is nothing to
+  // write, until none is left; all: also waits for a hash the other thread
+  // is doing, so that the body is written and hashed whole.
+  void write(BufferedFileSink& sink, bool all = false);
   void settle(const Job& job);
 
   std::function<void()> wake_;
+  const std::size_t copy_budget_;
+  std::size_t copied_ = 0;                 // bytes in copies not yet written and hashed
+  std::vector<std::vector<char>> spares_;  // copies done with, for the sinks to fill again
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Job> jobs_;
