@@ -1,11 +1,7 @@
 #include "platform/curl/write_behind.hpp"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
 
 #include "tests/support/temp_dir.hpp"
 
@@ -45,11 +41,12 @@ bool pass(BatchSink& sink, const std::string& body, std::size_t from, std::size_
   return true;
 }
 
+Settled settle(BufferedFileSink& sink, WriteBehind& writer) {
+  writer.drain();
+  return sink.settled();
+}
+
 struct WriteBehindTest : ::testing::Test {
-  Settled settle(BufferedFileSink& sink, WriteBehind& writer) {
-    writer.drain();
-    return sink.settled();
-  }
   testing::TempDir dir;
 };
 
@@ -104,33 +101,6 @@ TEST_F(WriteBehindTest, ABrokenOffBodyKeepsAllThatArrivedAndIsContinuedChecked) 
   EXPECT_EQ(settle(next, writer), Settled::in_place);
   EXPECT_TRUE(check->seen == body) << "the check saw the kept part once, then the rest";
   EXPECT_TRUE(dir.read("body.bin") == body);
-}
-
-// The writer's failure to write ends the transfer with the file's own error.
-TEST_F(WriteBehindTest, AFileTheWriterCannotWriteFailsWithItsError) {
-  const std::string body = body_of(6 * kMiB);
-  WriteBehind writer([] {});
-  BufferedFileSink sink(dir / "body.bin", dir.path(), kAddress, writer,
-                        std::make_shared<ExactBody>(body));
-  ASSERT_TRUE(sink.open(0, kVersion));
-  // A file-size limit: writing past it fails with EFBIG rather than a signal.
-  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit old_limit{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-  rlimit limit = old_limit;
-  limit.rlim_cur = 2 * kMiB;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-  const bool passed = pass(sink, body, 0, body.size()) && sink.commit() &&
-                      settle(sink, writer) == Settled::in_place;
-  const FailureCause cause = sink.failure();
-  sink.abandon();
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old_limit), 0);
-  std::signal(SIGXFSZ, old_handler);
-  EXPECT_FALSE(passed);
-  EXPECT_EQ(cause.kind, FailureCause::Kind::local_file);
-  EXPECT_EQ(cause.error_number, EFBIG);
-  EXPECT_FALSE(dir.exists("body.bin"));
-  EXPECT_FALSE(dir.exists(".body.bin.tarvel-part"));
 }
 
 }  // namespace
