@@ -231,9 +231,16 @@ std::optional<Sums> parse_sums(std::string_view text, std::string& error) {
   Sums sums;
   bool has_header = false;
   bool has_serial = false;
+  // No value of a sums file holds a control character; a stray CR of a
+  // line ending written twice would not even read back as itself.
+  const auto readable = [](std::string_view line) {
+    return std::none_of(line.begin(), line.end(), [](char c) {
+      return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+    });
+  };
   for (const std::string_view line : text_lines(text)) {
     if (has_header && is_extension_line(line)) {
-      if (!parse_extension_line(line, sums)) {
+      if (!readable(line) || !parse_extension_line(line, sums)) {
         error = "cannot read the line \"" + std::string(line.substr(0, 200)) + "\"";
         return std::nullopt;
       }
@@ -246,7 +253,7 @@ std::optional<Sums> parse_sums(std::string_view text, std::string& error) {
         return std::nullopt;
       }
       has_header = true;
-    } else if (!parse_line(line, sums, has_serial)) {
+    } else if (!readable(line) || !parse_line(line, sums, has_serial)) {
       error = "cannot read the line \"" + std::string(line.substr(0, 200)) + "\"";
       return std::nullopt;
     }

@@ -74,6 +74,8 @@ TEST(Sums, AnyLineOutOfFormatRefusesTheWholeFile) {
       header() + "serial 1\n#zst " + kSumB + " 5\n",                      // a copy without path
       header() + "serial 1\n#patch " + kSumA + " 5 a.swf\n",              // a patch without base
       header() + "serial 1\n#patch x " + kSumB + " 5 a.swf\n",            // a base not a digest
+      header() + "serial 1\nfile " + kSumB + " 5 a.swf\r\r\n",              // a stray CR in a path
+      header() + "serial 1\nversion 1.0\r\r\n",                            // or in a value
   };
   for (const std::string& text : refused) {
     std::string error;
