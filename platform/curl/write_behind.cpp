@@ -87,17 +87,19 @@ bool BufferedFileSink::commit() {
 // body up to where it stopped.
 void BufferedFileSink::interrupt() {
   if (streaming_ && !copy_.empty()) (void)hand_over(true);
-  writer_.wait_until_idle(*this);
-  buffer_ = std::string();
-  copy_ = std::vector<char>();
+  let_go();
   file_.interrupt();
 }
 
 void BufferedFileSink::abandon() {
+  let_go();
+  file_.abandon();
+}
+
+void BufferedFileSink::let_go() {
   writer_.wait_until_idle(*this);
   buffer_ = std::string();
   copy_ = std::vector<char>();
-  file_.abandon();
 }
 
 BatchSink::Settled BufferedFileSink::settled() { return writer_.settled(*this); }
@@ -286,6 +288,7 @@ void WriteBehind::write(BufferedFileSink& sink, bool all) {
       // A transfer may wait for room.
       changed_.notify_all();
     } else if (hash_next(sink, lock)) {
+      continue;  // a copy hashed: there may be another to write by now
     } else if (all && sink.hashing_) {
       changed_.wait(lock, [&] { return !sink.hashing_; });
     } else {

@@ -75,6 +75,8 @@ class BufferedFileSink final : public BatchSink {
   // Hands what was gathered to the writer; last: nothing follows it in
   // this attempt. False once the file failed.
   bool hand_over(bool last = false);
+  // Once the writer is done with this sink, frees what it gathered.
+  void let_go();
 
   // The writer's side.
   [[nodiscard]] Settled put_held_body_in_place();
